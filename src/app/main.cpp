@@ -1,0 +1,36 @@
+#include "app/mainwindow.h"
+#include "app/singleinstance.h"
+#include "app/startup.h"
+#include "app/terminationsignals.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QSettings>
+
+#include <fcntl.h>
+
+int main(int argc, char **argv)
+{
+    chooseOffscreenPlatformWithoutDisplay();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZQSignDriver"));
+
+    if (lock_set(F_WRLCK) != 0) {
+        qDebug() << "已经有实例在运行了!!!!";
+        return 0;
+    }
+    TerminationSignals terminationSignals;
+
+    const QString path = settingsFilePath();
+    QSettings settings(path, QSettings::IniFormat);
+    if (welcomeTipsWanted(settings, path)) {
+        showWelcomeTips();
+        markWelcomeTipsShown(path);
+    }
+
+    auto *window = new MainWindow(nullptr);
+    window->hide();
+    const int result = QApplication::exec();
+    delete window;
+    return result;
+}

@@ -1,0 +1,92 @@
+#include "app/mainwindow.h"
+
+#include "app/signingstate.h"
+#include "ui_mainwindow.h"
+#include "web/WebsocketHandler.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QMenu>
+
+static void initResources()
+{
+    Q_INIT_RESOURCE(ZQSignDriver);
+}
+
+namespace {
+const char *const kIconPath = ":/image/res/launcher.ico";
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    initResources();
+    ui->setupUi(this);
+    mdialog = this;
+    CreatTrayIcon();
+    qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+    transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
+
+    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
+    connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
+}
+
+MainWindow::~MainWindow()
+{
+    delete m_wsHandler;
+    delete m_trayIcon;
+    delete m_quitAction;
+    delete m_trayMenu;
+    delete ui;
+    mdialog = nullptr;
+}
+
+void MainWindow::CreatTrayIcon()
+{
+    CreatTrayMenu();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+
+    const QIcon icon(kIconPath);
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setIcon(icon);
+    setWindowIcon(icon);
+    m_trayIcon->setToolTip(QString::fromUtf8("手写板驱动"));
+    m_trayIcon->setContextMenu(m_trayMenu);
+    m_trayIcon->setVisible(true);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+}
+
+void MainWindow::CreatTrayMenu()
+{
+    m_quitAction = new QAction(QString::fromUtf8("退出(&Q)"), this);
+    connect(m_quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    m_trayMenu = new QMenu(nullptr);
+    m_trayMenu->addAction(m_quitAction);
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Unknown:
+    case QSystemTrayIcon::Context:
+        QApplication::setQuitOnLastWindowClosed(true);
+        break;
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::MiddleClick:
+        break;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+}
+
+void MainWindow::onTextMessageReceived(const QString &message)
+{
+    qDebug().noquote() << "web request:" << message.left(200);
+}

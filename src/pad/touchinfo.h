@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QMetaType>
+#include <cstdint>
+
+// One decoded pen sample. btnId is -1 for a plain sample, 2 re-sign,
+// 3 confirm and 4 cancel (the pad's buttons).
+struct tagTOUCH_INFO
+{
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t pressure = 0;
+    int32_t btnId = -1;
+};
+using TOUCH_INFO = tagTOUCH_INFO;
+
+Q_DECLARE_METATYPE(tagTOUCH_INFO)

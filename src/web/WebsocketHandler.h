@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+
+class QWebSocket;
+class QWebSocketServer;
+
+// The driver's only network endpoint: a plain ws:// server on every local
+// address. Text from any page goes to OnProcessMessage; sendMessage reaches
+// every connected page.
+class WebsocketHandler : public QObject
+{
+    Q_OBJECT
+public:
+    // Far above any real request (a replayed path file of a long signature is
+    // under 2 MB); a bigger message closes only its sender's connection.
+    static constexpr quint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
+    // A page that stops reading is dropped once this much waits for it.
+    static constexpr qint64 kMaxQueuedBytesPerClient = 16 * 1024 * 1024;
+
+    explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr);
+    ~WebsocketHandler() override;
+
+    // Callable from any thread; delivered in the handler's thread, in order.
+    void sendMessage(const QString &message);
+    void clearClient();
+
+    bool isListening() const;
+    quint16 serverPort() const;
+    int clientCount() const { return m_clientList.size(); }
+
+signals:
+    void OnProcessMessage(const QString &message);
+    void sendMessageToWebClient(const QString &message);
+
+public slots:
+    void onNewConnection();
+    void processMessage(const QString &message);
+    void socketDisconnected();
+
+private:
+    void deliver(QWebSocket *socket, const QString &message);
+
+    QWebSocketServer *m_wsServer = nullptr;
+    QList<QWebSocket *> m_clientList;
+};

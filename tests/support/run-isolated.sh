@@ -1,0 +1,45 @@
+#!/bin/sh
+# Runs one test binary in isolation: its own HOME, temporary and runtime
+# folders, no inherited display or session bus, UTF-8 text, and (where the
+# kernel allows it) a private network namespace, so tests that listen on
+# port 36325 never meet each other or a driver running on the machine.
+#
+# Usage: run-isolated.sh [--preload LIBRARY] [--] PROGRAM [ARGS...]
+set -eu
+
+preload=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --preload) preload="$2"; shift 2 ;;
+    --) shift; break ;;
+    *) break ;;
+    esac
+done
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/zqtest.XXXXXX")
+trap 'rm -rf "$root"' EXIT INT TERM
+mkdir -p "$root/home" "$root/tmp" "$root/runtime"
+chmod 700 "$root/runtime"
+
+export HOME="$root/home"
+export TMPDIR="$root/tmp"
+export XDG_RUNTIME_DIR="$root/runtime"
+export XDG_CONFIG_HOME="$root/home/.config"
+export LANG=C.UTF-8
+export PADSIM_SOCKET="$root/runtime/padsim.sock"
+unset LC_ALL DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_QPA_PLATFORM
+# In-process tests need no display; tests that start an X server set DISPLAY themselves.
+export QT_QPA_PLATFORM=offscreen
+
+if [ -n "$preload" ]; then
+    # A sanitizer runtime must come first in the library list.
+    export LD_PRELOAD="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+fi
+
+status=0
+if unshare --net true 2>/dev/null; then
+    unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$@" || status=$?
+else
+    "$@" || status=$?
+fi
+exit $status
