@@ -1,0 +1,46 @@
+#include "web/drawjobs.h"
+
+#include "app/signingstate.h"
+
+#include <chrono>
+
+void DrawJobs::push(int flag)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queued.push_back(flag);
+}
+
+bool DrawJobs::startNext(int *flag)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_queued.empty())
+        return false;
+    *flag = m_queued.front();
+    m_queued.pop_front();
+    ++m_running;
+    isOnDrawing = m_running;
+    return true;
+}
+
+void DrawJobs::finish()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_running;
+        isOnDrawing = m_running;
+    }
+    m_changed.notify_all();
+}
+
+bool DrawJobs::waitWhileOneRuns(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_running == 0; });
+}
+
+bool DrawJobs::waitUntilAllDone(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_running == 0 && m_queued.empty(); });
+}

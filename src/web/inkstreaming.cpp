@@ -1,0 +1,95 @@
+// Pen samples and pad commands on their way to the canvas, the signing window
+// and the draw-to-web worker (MainWindow members).
+#include "app/mainwindow.h"
+
+#include "app/signingstate.h"
+#include "ink/SignScreen.h"
+#include "ink/ZqDraw.h"
+#include "pad/CorvanSign.h"
+#include "web/drawjobs.h"
+
+#include <QDebug>
+
+namespace {
+// A job only ever writes files and encodes pictures; should the disk hang,
+// the GUI thread carries on after this long (the command's own job still
+// runs after the slow one).
+const int kCommandWaitMs = 5000;
+}
+
+void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
+{
+    if (!isOnTouch)
+        return;
+    touchinfo_f.update([&touchInfo](TOUCH_INFO_F &sample) {
+        sample.x = float(touchInfo.x);
+        sample.y = float(touchInfo.y);
+        sample.pressure = touchInfo.pressure;
+    });
+    ExcCommFlag = touchInfo.btnId;
+    switch (touchInfo.btnId) {
+    case -1:
+        OnSignScreenBtnClick(-1);
+        break;
+    case 2:
+        m_sign->reSign();
+        OnSignScreenBtnClick(2);
+        break;
+    case 3:
+    case 4:
+        m_sign->ExitSign();
+        OnSignScreenBtnClick(touchInfo.btnId);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::OnSignScreenBtnClick(int commFlag)
+{
+    ExcCommFlag = commFlag;
+    const TOUCH_INFO_F sample = touchinfo_f.get();
+    const int x = int(sample.x);
+    const int y = int(sample.y);
+
+    if (commFlag == -1) {
+        if (m_devInfo.devType == 0) {
+            if (!m_signScreen)
+                return;
+            m_signScreen->drawPenLine(x, y, devXmax, devYmax, sample.pressure);
+        }
+        zqDraw.load()->drawPenLine(x, y, devXmax, devYmax, sample.pressure);
+        if (pointIndexa.fetch_add(1) % 10 == 0)
+            requestDrawToWeb(-1);
+        return;
+    }
+
+    isOnTouch = false;
+    touchinfo_f.update([](TOUCH_INFO_F &s) { s.pressure = 0; });
+    if (!m_drawJobs->waitWhileOneRuns(kCommandWaitMs))
+        qWarning() << "a draw-to-web job is still running after" << kCommandWaitMs << "ms; going on";
+
+    switch (commFlag) {
+    case 2:
+        if (m_devInfo.devType == 0 && m_signScreen) {
+            m_signScreen->clearImage();
+            m_signScreen->drawPenLine(x, y, devXmax, devYmax, 0);
+        }
+        requestDrawToWeb(2);
+        break;
+    case 3:
+    case 4:
+        if (m_devInfo.devType == 0)
+            CloseSignScreen_10();
+        requestDrawToWeb(commFlag);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::requestDrawToWeb(int flag)
+{
+    m_drawJobs->push(flag);
+    emit drawToWeb();
+}

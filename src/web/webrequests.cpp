@@ -1,0 +1,132 @@
+// The web pages' requests and the replies built for them (MainWindow members).
+#include "app/mainwindow.h"
+
+#include "app/signingstate.h"
+#include "ink/SignScreen.h"
+#include "ink/ZqDraw.h"
+#include "pad/CorvanSign.h"
+#include "web/WebsocketHandler.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+
+void MainWindow::onTextMessageReceived(const QString &message)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return;
+    const QJsonObject request = document.object();
+    const QString code = request.value("bizcode").toString();
+    const QString data = request.value("body").toObject().value("data").toString();
+
+    if (code == "2025")
+        setOutputDirectory(data);
+    if (code == "2023")
+        StartSign();
+    if (code == "2024") {
+        m_sign->ExitSign();
+        OnSignScreenBtnClick(4);
+    }
+    if (code == "2022") {
+        m_sign->ExitSign();
+        OnSignScreenBtnClick(3);
+    }
+    if (code == "2021") {
+        m_sign->reSign();
+        OnSignScreenBtnClick(2);
+    }
+    if (code == "2040")
+        sendSerialNumber();
+    if (code == "2020")
+        startPathReplay(data);
+}
+
+void MainWindow::setOutputDirectory(const QString &data)
+{
+    const QString directory = QDir::toNativeSeparators(data);
+    if (!QDir(directory).exists())
+        QDir().mkpath(directory);
+    QFile probe(directory + "/testfile");
+    if (!probe.open(QIODevice::ReadWrite))
+        showErrorBox(QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   "));
+    strSavePicName.set(directory + "/save.png");
+    strSavePathName.set(directory + "/path.save");
+}
+
+void MainWindow::StartSign()
+{
+    const int code = m_sign->GetDeviceInfo(&m_devInfo);
+    if (code != 0) {
+        showErrorBox(QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(code) + "      ");
+        return;
+    }
+    devXmax = m_devInfo.maxX - m_devInfo.minX + 1;
+    devYmax = m_devInfo.maxY - m_devInfo.minY + 1;
+    if (m_sign->StartSign() != 0)
+        return;
+
+    if (m_devInfo.devType == 0) {
+        if (!m_signScreen)
+            m_signScreen = new SignScreen(nullptr);
+        if (m_signScreen->StartSignScreen() == -1) {
+            m_sign->ExitSign();
+            CloseSignScreen_10();
+            showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "));
+            return;
+        }
+    }
+    zqDraw.load()->clearImage();
+    sendFile(false);
+    isOnTouch = true;
+}
+
+void MainWindow::sendSerialNumber()
+{
+    const int code = m_sign->GetDeviceInfo(&m_devInfo);
+    if (code != 0) {
+        showErrorBox(QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' '));
+        return;
+    }
+    const QJsonObject reply{{"bizcode", "2040"}, {"devicesn", m_devInfo.serial}};
+    const QString text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    qDebug().noquote() << "序列号====" << text;
+    m_wsHandler->sendMessage(text);
+}
+
+void MainWindow::sendFile(bool flag)
+{
+    // QJsonObject keeps its keys sorted, which is exactly the order pages
+    // expect: bizcode, body, bool.
+    const QJsonObject body{{"signbase64", QFiletoBase64(transWebpicPath.get())}};
+    const QJsonObject reply{{"bizcode", "2006"}, {"body", body}, {"bool", flag}};
+    m_wsHandler->sendMessage(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+}
+
+QString MainWindow::QFiletoBase64(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(file.readAll().toBase64());
+}
+
+void MainWindow::showErrorBox(const QString &text)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        // No display: a box nobody can see or dismiss would only pile up.
+        qWarning().noquote() << QString::fromUtf8("错误") << text;
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("错误"), text, QMessageBox::NoButton, nullptr,
+                    Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+    box.setWindowFlags(Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+    QApplication::setQuitOnLastWindowClosed(false);
+    box.exec();
+}
