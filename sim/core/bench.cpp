@@ -90,11 +90,12 @@ Bench &Bench::instance()
     return *bench;
 }
 
-Bench::Bench()
+Bench::Bench() : hotplugCapable(hotplugByDefault()) {}
+
+bool Bench::hotplugByDefault()
 {
     const char *hotplug = std::getenv("PADSIM_HOTPLUG");
-    if (hotplug && (std::strcmp(hotplug, "off") == 0 || std::strcmp(hotplug, "0") == 0))
-        hotplugCapable = false;
+    return !(hotplug && (std::strcmp(hotplug, "off") == 0 || std::strcmp(hotplug, "0") == 0));
 }
 
 void Bench::logCall(const std::string &line)

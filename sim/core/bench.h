@@ -89,6 +89,7 @@ public:
     int defaultContextUsers = 0;
     int nextCallbackHandle = 1;
 
+    static bool hotplugByDefault();   // PADSIM_HOTPLUG=off turns it off
     void logCall(const std::string &line);
     std::shared_ptr<Device> attach(UsbIdentity usb, const PadModel *model, const std::string &serial);
     void detach(const std::shared_ptr<Device> &device);

@@ -216,6 +216,17 @@ std::string log(Bench &bench, const Words &words)
     return lines({bench.callLog.begin(), bench.callLog.end()});
 }
 
+// Back to a bare bench: everything pulled out, no faults, an empty log.
+std::string reset(Bench &bench)
+{
+    while (!bench.devices.empty())
+        bench.detach(bench.devices.back());
+    bench.faults = Faults();
+    bench.hotplugCapable = bench.hotplugByDefault();
+    bench.callLog.clear();
+    return "ok reset";
+}
+
 std::string status(Bench &bench)
 {
     std::vector<std::string> body;
@@ -250,6 +261,7 @@ std::string help()
         "hotplug on|off",
         "log [clear]",
         "status",
+        "reset",
     });
 }
 
@@ -296,6 +308,8 @@ std::string runCommand(const std::string &line)
             return stroke(words);
         if (name == "help")
             return help();
+        if (name == "reset")
+            StrokePlayer::instance().stop();
         Bench &bench = Bench::instance();
         std::lock_guard<std::mutex> lock(bench.mutex);
         if (name == "plug")
@@ -320,6 +334,8 @@ std::string runCommand(const std::string &line)
             return log(bench, words);
         if (name == "status")
             return status(bench);
+        if (name == "reset")
+            return reset(bench);
         return "error: unknown command '" + name + "' (try help)";
     } catch (const Failure &failure) {
         return "error: " + failure.reason;
