@@ -1,6 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "app/signingstate.h"
+#include "ink/DrawPathThread.h"
+#include "ink/SignScreen.h"
+#include "ink/ZqDraw.h"
 #include "ui_mainwindow.h"
 #include "web/WebsocketHandler.h"
 
@@ -27,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     mdialog = this;
     CreatTrayIcon();
     qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+    if (!zqDraw)
+        zqDraw = new ZqDraw(); // the one canvas, kept for the life of the process
     transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
@@ -35,6 +40,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    reclaimPathReplay(); // a running replay still draws and emits through this window
     delete m_wsHandler;
     delete m_trayIcon;
     delete m_quitAction;
@@ -81,8 +87,17 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+void MainWindow::CloseSignScreen_10()
+{
+    if (!m_signScreen)
+        return;
+    m_signScreen->close();
+    delete m_signScreen;
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    CloseSignScreen_10();
     event->accept();
 }
 

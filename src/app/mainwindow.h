@@ -4,6 +4,7 @@
 
 #include <QEventLoopLocker>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 namespace Ui {
@@ -11,6 +12,8 @@ class MainWindow;
 }
 class QAction;
 class QMenu;
+class DrawPathThread;
+class SignScreen;
 class WebsocketHandler;
 
 // The hidden hub of the driver: builds, owns and connects the working
@@ -26,6 +29,16 @@ public:
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
 
+    void CloseSignScreen_10();
+    // Replays a Base64 point path file on the canvas in a thread of its own;
+    // false (and nothing happens) while an earlier replay is still running.
+    bool startPathReplay(const QString &base64);
+    void drawPath(QString data); // runs on the replay thread
+    DrawPathThread *drawPathThread() const { return m_drawPathThread; }
+
+signals:
+    void drawToWeb();
+
 public slots:
     void onTextMessageReceived(const QString &message);
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -36,9 +49,13 @@ protected:
 private:
     void CreatTrayIcon();
     void CreatTrayMenu();
+    void reclaimPathReplay();
 
     Ui::MainWindow *ui;
+    // Cleared by itself when the window deletes itself on close.
+    QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;
+    DrawPathThread *m_drawPathThread = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_quitAction = nullptr;

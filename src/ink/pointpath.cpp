@@ -35,8 +35,8 @@ bool parseRecord(QByteArray text, PathPoint *point)
         if (!field.isEmpty())
             fields.append(field);
     }
-    // Numbers that do not parse read as 0, missing fields too (the first
-    // field, the recorded state, is not needed to replay).
+    // Numbers that do not parse read as 0, missing fields too.
+    point->state = fields.size() > 0 ? fields[0].toInt() : 0;
     const double x = fields.size() > 1 ? fields[1].toDouble() : 0.0;
     const double y = fields.size() > 2 ? fields[2].toDouble() : 0.0;
     if (!(std::abs(x) <= kMaxCoordinate && std::abs(y) <= kMaxCoordinate))

@@ -27,6 +27,7 @@ struct PathPoint
     int x = 0;
     int y = 0;
     int pressure = 0;
+    int state = 0; // 1 marks the first point of a stroke
 };
 
 struct PathFile

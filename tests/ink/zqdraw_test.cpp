@@ -1,4 +1,5 @@
 #include "ink/ZqDraw.h"
+#include "support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,8 +8,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <csignal>
-#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -70,23 +69,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Makes every file write of this process beyond `bytes` fail, as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
 } // namespace
 
 class ZqDrawTest : public QObject
