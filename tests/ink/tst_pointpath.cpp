@@ -420,4 +420,4 @@ private slots:
 };
 
 QTEST_MAIN(PointPathTest)
-#include "pointpath_test.moc"
+#include "tst_pointpath.moc"

@@ -436,4 +436,4 @@ private slots:
 };
 
 QTEST_MAIN(ZqDrawTest)
-#include "zqdraw_test.moc"
+#include "tst_zqdraw.moc"

@@ -95,4 +95,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(Base64Test)
-#include "base64_test.moc"
+#include "tst_base64.moc"
