@@ -1,9 +1,14 @@
 #include "app/mainwindow.h"
 
 #include "app/signingstate.h"
+#include "ink/DrawPathThread.h"
+#include "ink/SignScreen.h"
+#include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
 #include "ui_mainwindow.h"
+#include "web/DrawToWebRunnable.h"
 #include "web/WebsocketHandler.h"
+#include "web/drawjobs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +16,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QMenu>
+#include <QThread>
 
 static void initResources()
 {
@@ -21,25 +27,55 @@ namespace {
 const char *const kIconPath = ":/image/res/launcher.ico";
 }
 
+namespace {
+// At shutdown, queued jobs (a confirm's save among them) get this long to finish.
+const int kShutdownDrainMs = 10000;
+}
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     initResources();
     ui->setupUi(this);
+    m_devInfo.devType = -1;
     mdialog = this;
     CreatTrayIcon();
     qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
     m_sign = new CorvanSign();
+    if (!zqDraw)
+        zqDraw = new ZqDraw(); // the one canvas, kept for the life of the process
     transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
+    m_drawJobs = new DrawJobs();
+    m_drawToWeb = new DrawToWebRunnable(m_drawJobs);
+    m_drawToWebThread = new QThread();
+    m_drawToWeb->moveToThread(m_drawToWebThread);
+    m_drawToWebThread->start(QThread::InheritPriority);
+
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
+
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
+    connect(this, &MainWindow::drawToWeb, m_drawToWeb, &DrawToWebRunnable::OnDrawToWeb);
+    connect(m_sign, &CorvanSign::TouchInfoFun, this, &MainWindow::OnTouchInfoFun);
     connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
     connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
 }
 
+// Every thread is stopped before the objects it uses go away: the pad's
+// reader with the controller, then the replay, then the worker once its
+// queued jobs are done (so a confirm that just arrived still saves), and only
+// then the server that both send through.
 MainWindow::~MainWindow()
 {
     delete m_sign;
+    m_sign = nullptr;
+    reclaimPathReplay();
+    m_drawJobs->waitUntilAllDone(kShutdownDrainMs);
+    m_drawToWebThread->quit();
+    m_drawToWebThread->wait();
+    delete m_drawToWeb;
+    delete m_drawToWebThread;
+    delete m_drawJobs;
+    CloseSignScreen_10();
     delete m_wsHandler;
     delete m_trayIcon;
     delete m_quitAction;
@@ -86,14 +122,18 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
-void MainWindow::closeEvent(QCloseEvent *event)
+void MainWindow::CloseSignScreen_10()
 {
-    event->accept();
+    if (!m_signScreen)
+        return;
+    m_signScreen->close();
+    delete m_signScreen;
 }
 
-void MainWindow::onTextMessageReceived(const QString &message)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
-    qDebug().noquote() << "web request:" << message.left(200);
+    CloseSignScreen_10();
+    event->accept();
 }
 
 void MainWindow::OnDeviceIn(int VID, int PID)
@@ -104,6 +144,7 @@ void MainWindow::OnDeviceIn(int VID, int PID)
 
 void MainWindow::OnDeviceOut(int VID, int PID)
 {
-    Q_UNUSED(PID)
     qDebug() << "设备拔出：OnDeviceOut " << VID;
+    if (VID == 0x0B57 && PID == 0x8534) // the T330, whose signing window goes with it
+        CloseSignScreen_10();
 }

@@ -1,17 +1,24 @@
 #pragma once
 
+#include "pad/devicetable.h"
 #include "pad/touchinfo.h"
 
 #include <QEventLoopLocker>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 namespace Ui {
 class MainWindow;
 }
 class CorvanSign;
+class DrawJobs;
+class DrawPathThread;
+class DrawToWebRunnable;
 class QAction;
 class QMenu;
+class QThread;
+class SignScreen;
 class WebsocketHandler;
 
 // The hidden hub of the driver: builds, owns and connects the working
@@ -26,9 +33,31 @@ public:
     ~MainWindow() override;
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
+    CorvanSign *padController() const { return m_sign; }
+    SignScreen *signScreen() const { return m_signScreen; }
+
+    // Web requests (defined in src/web).
+    void StartSign();
+    void sendFile(bool flag); // GUI or worker thread
+    QString QFiletoBase64(const QString &path);
+    // One pen sample (-1) or command (2 re-sign, 3 confirm, 4 cancel).
+    void OnSignScreenBtnClick(int commFlag);
+    // Queues a draw-to-web job for `flag`; callable from any thread.
+    void requestDrawToWeb(int flag);
+
+    void CloseSignScreen_10();
+    // Replays a Base64 point path file on the canvas in a thread of its own;
+    // false (and nothing happens) while an earlier replay is still running.
+    bool startPathReplay(const QString &base64);
+    void drawPath(QString data); // runs on the replay thread
+    DrawPathThread *drawPathThread() const { return m_drawPathThread; }
+
+signals:
+    void drawToWeb();
 
 public slots:
     void onTextMessageReceived(const QString &message);
+    void OnTouchInfoFun(TOUCH_INFO touchInfo);
     void OnDeviceIn(int VID, int PID);
     void OnDeviceOut(int VID, int PID);
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -39,10 +68,23 @@ protected:
 private:
     void CreatTrayIcon();
     void CreatTrayMenu();
+    void reclaimPathReplay();
+    void setOutputDirectory(const QString &data);
+    void sendSerialNumber();
+    void showErrorBox(const QString &text);
 
     Ui::MainWindow *ui;
     CorvanSign *m_sign = nullptr;
+    // devType -1 until a pad has answered a query: no signing window is
+    // involved in commands that arrive before the first signing.
+    tagDEVICE_INFO m_devInfo;
+    // Cleared by itself when the window deletes itself on close.
+    QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;
+    DrawJobs *m_drawJobs = nullptr;
+    DrawToWebRunnable *m_drawToWeb = nullptr;
+    QThread *m_drawToWebThread = nullptr;
+    DrawPathThread *m_drawPathThread = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_quitAction = nullptr;
