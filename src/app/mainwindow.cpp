@@ -122,6 +122,11 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+SignScreen *MainWindow::signScreen() const
+{
+    return m_signScreen;
+}
+
 void MainWindow::CloseSignScreen_10()
 {
     if (!m_signScreen)

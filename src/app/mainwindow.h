@@ -34,7 +34,7 @@ public:
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
     CorvanSign *padController() const { return m_sign; }
-    SignScreen *signScreen() const { return m_signScreen; }
+    SignScreen *signScreen() const;
 
     // Web requests (defined in src/web).
     void StartSign();

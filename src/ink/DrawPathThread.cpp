@@ -79,6 +79,6 @@ void MainWindow::drawPath(QString data)
         canvas->drawPathPoint(point.x, point.y, point.pressure);
         ExcCommFlag = -1;
         if (pointIndexa.fetch_add(1) % 10 == 0)
-            emit drawToWeb();
+            requestDrawToWeb(-1);
     }
 }

@@ -119,11 +119,10 @@ QString MainWindow::QFiletoBase64(const QString &path)
 
 void MainWindow::showErrorBox(const QString &text)
 {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        // No display: a box nobody can see or dismiss would only pile up.
-        qWarning().noquote() << QString::fromUtf8("错误") << text;
+    qWarning().noquote() << QString::fromUtf8("错误:") << text;
+    // Without a display a box nobody can see or dismiss would only pile up.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         return;
-    }
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("错误"), text, QMessageBox::NoButton, nullptr,
                     Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
     box.setWindowFlags(Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);

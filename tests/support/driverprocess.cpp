@@ -15,7 +15,6 @@ DriverProcess::DriverProcess(const QString &root, QProcessEnvironment base) : m_
     m_env.insert("TMPDIR", tempDir());
     m_env.insert("LANG", "C.UTF-8");
     m_env.remove("LC_ALL");
-    m_env.remove("LD_PRELOAD");
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
@@ -28,13 +27,6 @@ DriverProcess::~DriverProcess()
 void DriverProcess::setEnvironmentValue(const QString &name, const QString &value)
 {
     m_env.insert(name, value);
-}
-
-void DriverProcess::preloadVirtualPad()
-{
-    const QString runtime = qEnvironmentVariable("ZQ_SANITIZER_RUNTIME");
-    const QString pad = builtLibrary("libpadsim.so");
-    m_env.insert("LD_PRELOAD", runtime.isEmpty() ? pad : runtime + ":" + pad);
 }
 
 bool DriverProcess::start()

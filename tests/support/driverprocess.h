@@ -10,13 +10,12 @@ class DriverProcess
 {
 public:
     // `root` holds home/ and tmp/; several drivers may share one root to meet
-    // each other's lock file and settings.
+    // each other's lock file and settings. `base` is passed on as it is, so a
+    // virtual pad's environment (PadSim::childEnvironment) reaches the driver.
     explicit DriverProcess(const QString &root, QProcessEnvironment base = QProcessEnvironment::systemEnvironment());
     ~DriverProcess();
 
     void setEnvironmentValue(const QString &name, const QString &value);
-    // Preload the virtual pad (and a sanitizer runtime first, when tests run sanitized).
-    void preloadVirtualPad();
 
     bool start();
     // True once something accepts connections on 127.0.0.1:36325.

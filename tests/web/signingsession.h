@@ -1,0 +1,119 @@
+#pragma once
+
+// One driver process on the virtual pad with a page connected to it, for the
+// end-to-end tests of a signing.
+
+#include "support/driverprocess.h"
+#include "support/padsim.h"
+#include "support/wsclient.h"
+#include "support/xsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+struct ImageMessage
+{
+    bool drawing = false;
+    QImage picture;
+};
+
+class SigningSession
+{
+public:
+    // Starts the driver in `x` (offscreen when null) with `model` plugged in
+    // ("" for no pad), and connects one page.
+    bool start(XSession *x, const QString &model, const QString &padOptions = QString())
+    {
+        QDir().mkpath(root.path() + "/out");
+        pad.reset(new PadSim(root.path() + "/pad.sock"));
+        QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
+        if (x)
+            base = x->environment(base);
+        driver.reset(new DriverProcess(root.path(), pad->childEnvironment(base)));
+        QDir().mkpath(driver->homeDir() + "/.config/ZQSignDriver");
+        QFile settings(driver->settingsFile());
+        if (!settings.open(QIODevice::WriteOnly) || settings.write("[Settings]\nSHOWWELCOMTIPS=false\n") < 0)
+            return false;
+        settings.close();
+        if (!driver->start() || !pad->waitReady())
+            return false;
+        if (!model.isEmpty() && !pad->plug(model + padOptions))
+            return false;
+        return DriverProcess::portAccepts(10000) && page.open();
+    }
+
+    QString outDir() const { return root.path() + "/out"; }
+
+    void request(const QString &bizcode, const QString &data = QString())
+    {
+        QJsonObject message{{"bizcode", bizcode}};
+        if (!data.isNull())
+            message.insert("body", QJsonObject{{"data", data}});
+        page.sendJson(message);
+    }
+
+    // Plays the virtual pad's demo signature and waits until all of it is sent.
+    bool playDemoSignature()
+    {
+        if (!pad->command("stroke demo").startsWith("ok"))
+            return false;
+        return QTest::qWaitFor([this] { return pad->status().contains("stroke idle"); }, 30000);
+    }
+
+    QList<ImageMessage> images() const
+    {
+        QList<ImageMessage> result;
+        for (const QJsonObject &m : page.jsonMessages()) {
+            if (m.value("bizcode").toString() != "2006")
+                continue;
+            const QByteArray png = QByteArray::fromBase64(m.value("body").toObject().value("signbase64").toString().toLatin1());
+            result << ImageMessage{m.value("bool").toBool(), QImage::fromData(png, "PNG")};
+        }
+        return result;
+    }
+
+    int drawingImages() const
+    {
+        int count = 0;
+        for (const ImageMessage &m : images())
+            count += m.drawing ? 1 : 0;
+        return count;
+    }
+
+    // Waits for the `n`-th image message with "bool" false.
+    bool waitForBlankImages(int n, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                int blanks = 0;
+                for (const ImageMessage &m : images())
+                    blanks += m.drawing ? 0 : 1;
+                return blanks >= n;
+            },
+            timeoutMs);
+    }
+
+    // Lets the driver take every queued report and job.
+    void settle() { QTest::qWait(500); }
+
+    QTemporaryDir root;
+    std::unique_ptr<PadSim> pad;
+    std::unique_ptr<DriverProcess> driver;
+    WsClient page;
+};
+
+inline int inkPixels(const QImage &image)
+{
+    int count = 0;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            count += qAlpha(argb.pixel(x, y)) > 128 ? 1 : 0;
+    return count;
+}
