@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan clean
+.PHONY: build run check check-asan check-tsan demo clean
 
 build:
 	scripts/install-deps.sh build
@@ -16,6 +16,13 @@ run: build
 check: build
 	scripts/install-deps.sh test browser
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# One complete signing on the virtual pad through the sample page; the files
+# land in demo-output/ (or DEMO_OUTPUT).
+DEMO_OUTPUT ?= demo-output
+demo: build
+	scripts/install-deps.sh browser
+	scripts/demo.sh $(DEMO_OUTPUT)
 
 check-asan:
 	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address
