@@ -221,12 +221,16 @@ private slots:
         QCOMPARE(hid_send_feature_report(dev, start, sizeof start), 10);
         constexpr int kSamples = 200;
         std::atomic<bool> done{false};
+        std::atomic<int> received{0};
         QList<int> xs;
         std::thread reader([&] {
             QByteArray report;
-            while (!done || readOne(dev, report, 0) > 0) {
-                if (readOne(dev, report, 20) > 0)
+            int idle = 0;   // reads that timed out since the last sample was sent
+            while (received < kSamples && (!done || ++idle < 100)) {
+                if (readOne(dev, report, 20) > 0) {
                     xs << (quint8(report[2]) | quint8(report[3]) << 8);
+                    ++received;
+                }
             }
         });
         std::thread writer([&] {
@@ -236,10 +240,9 @@ private slots:
         });
         for (int i = 0; i < kSamples; ++i) {
             QCOMPARE(m_sim.command(QString("pen %1 10 5").arg(i)), QString("ok sent 1"));
-            if (i % 20 == 19)
-                QThread::msleep(5);   // let the reader keep under the thirty-report limit
+            while (i + 1 - received > 20)   // keep under the thirty-report limit
+                QThread::msleep(1);
         }
-        QThread::msleep(100);
         done = true;
         writer.join();
         reader.join();
