@@ -156,7 +156,7 @@ private slots:
 
         child.closeWriteChannel();
         QVERIFY(child.waitForFinished(10000));
-        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
         QCOMPARE(padsim({"status"}, env(socket)).exitCode, 2);   // the socket went with the program
     }
 
