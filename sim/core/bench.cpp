@@ -131,7 +131,7 @@ std::shared_ptr<Device> Bench::attach(UsbIdentity usb, const PadModel *model, co
     return device;
 }
 
-void Bench::detach(const std::shared_ptr<Device> &device)
+void Bench::detach(std::shared_ptr<Device> device)
 {
     devices.erase(std::remove(devices.begin(), devices.end(), device), devices.end());
     device->attached = false;

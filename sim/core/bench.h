@@ -92,7 +92,7 @@ public:
     static bool hotplugByDefault();   // PADSIM_HOTPLUG=off turns it off
     void logCall(const std::string &line);
     std::shared_ptr<Device> attach(UsbIdentity usb, const PadModel *model, const std::string &serial);
-    void detach(const std::shared_ptr<Device> &device);
+    void detach(std::shared_ptr<Device> device);   // by value: it leaves `devices`
     void deliver(Device &device, const Bytes &report);
     // Identity values no attached device uses yet.
     uint8_t freePort(uint8_t bus) const;

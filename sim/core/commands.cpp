@@ -56,6 +56,15 @@ std::map<std::string, std::string> options(const Words &words, size_t from, cons
     return found;
 }
 
+// "t330|qz07|kz07": every model that registered, in link order.
+std::string modelNames()
+{
+    std::string names;
+    for (const PadModel *model : allModels())
+        names += (names.empty() ? "" : "|") + std::string(model->name);
+    return names;
+}
+
 void placeDevice(Bench &bench, UsbIdentity &usb, const std::map<std::string, std::string> &opts)
 {
     usb.bus = static_cast<uint8_t>(opts.count("bus") ? number(opts.at("bus"), 0, 255, "bus") : 1);
@@ -75,7 +84,7 @@ void placeDevice(Bench &bench, UsbIdentity &usb, const std::map<std::string, std
 std::string plug(Bench &bench, const Words &words)
 {
     if (words.size() < 2)
-        throw Failure{"usage: plug t330|qz07|kz07 [serial S] [bus N] [port N] [class N] [subclass N]"};
+        throw Failure{"usage: plug " + modelNames() + " [serial S] [bus N] [port N] [class N] [subclass N]"};
     const PadModel *model = findModel(words[1]);
     if (!model)
         throw Failure{"unknown pad model '" + words[1] + "'"};
@@ -100,7 +109,7 @@ std::string plugUsb(Bench &bench, const Words &words)
 std::string unplug(Bench &bench, const Words &words)
 {
     if (words.size() < 2)
-        throw Failure{"usage: unplug VID:PID|t330|qz07|kz07 [bus N] [port N]"};
+        throw Failure{"usage: unplug VID:PID|" + modelNames() + " [bus N] [port N]"};
     uint16_t vid = 0, pid = 0;
     if (const PadModel *model = findModel(words[1])) {
         vid = model->vid;
@@ -248,9 +257,9 @@ std::string status(Bench &bench)
 std::string help()
 {
     return lines({
-        "plug t330|qz07|kz07 [serial S] [bus N] [port N] [class N] [subclass N]",
+        "plug " + modelNames() + " [serial S] [bus N] [port N] [class N] [subclass N]",
         "plug-usb VID:PID [bus N] [port N] [class N] [subclass N]",
-        "unplug VID:PID|t330|qz07|kz07 [bus N] [port N]",
+        "unplug VID:PID|" + modelNames() + " [bus N] [port N]",
         "report HEX",
         "reply HEX",
         "pen X Y P",

@@ -1,30 +1,48 @@
 #include "core/padmodel.h"
 
+#include <mutex>
+
 namespace padsim {
 
-static std::vector<const PadModel *> &registry()
+namespace {
+
+// Models register while the library loads, possibly after the control thread
+// has started; the lock orders the two. Never destroyed, so a command that
+// arrives while the process exits still finds it.
+struct Registry
 {
-    static std::vector<const PadModel *> models;
-    return models;
+    std::mutex mutex;
+    std::vector<const PadModel *> models;
+};
+
+Registry &registry()
+{
+    static Registry *instance = new Registry;
+    return *instance;
 }
+
+} // namespace
 
 ModelRegistration::ModelRegistration(const PadModel &model)
 {
-    registry().push_back(&model);
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().models.push_back(&model);
 }
 
 const PadModel *findModel(const std::string &name)
 {
-    for (const PadModel *model : registry()) {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    for (const PadModel *model : registry().models) {
         if (name == model->name)
             return model;
     }
     return nullptr;
 }
 
-const std::vector<const PadModel *> &allModels()
+std::vector<const PadModel *> allModels()
 {
-    return registry();
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    return registry().models;
 }
 
 } // namespace padsim

@@ -97,6 +97,6 @@ struct ModelRegistration
     explicit ModelRegistration(const PadModel &model);
 };
 const PadModel *findModel(const std::string &name);
-const std::vector<const PadModel *> &allModels();
+std::vector<const PadModel *> allModels();
 
 } // namespace padsim

@@ -131,16 +131,16 @@ void Server::run()
         }
         if (fds[0].revents)
             break;
-        if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0)
-                clients.push_back({fd, {}, false});
-        }
         for (size_t i = clients.size(); i-- > 0;) {
             if (fds[i + 2].revents && !serve(clients[i])) {
                 ::close(clients[i].fd);
                 clients.erase(clients.begin() + static_cast<long>(i));
             }
+        }
+        if (fds[1].revents & POLLIN) {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0)
+                clients.push_back({fd, {}, false});
         }
     }
     for (const Client &client : clients)

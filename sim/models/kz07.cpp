@@ -47,7 +47,7 @@ bool parseCommand(const std::string &text, std::map<std::string, std::string> &f
     size_t i = 0;
     auto skip = [&] { while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i; };
     auto literal = [&](char c) { skip(); if (i < text.size() && text[i] == c) { ++i; return true; } return false; };
-    auto string = [&](std::string &out) {
+    auto quoted = [&](std::string &out) {
         if (!literal('"'))
             return false;
         out.clear();
@@ -64,7 +64,7 @@ bool parseCommand(const std::string &text, std::map<std::string, std::string> &f
         return (skip(), i == text.size());
     do {
         std::string key, value;
-        if (!string(key) || !literal(':') || !string(value))
+        if (!quoted(key) || !literal(':') || !quoted(value))
             return false;
         fields[key] = value;
     } while (literal(','));

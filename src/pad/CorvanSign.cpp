@@ -371,7 +371,7 @@ void CorvanSign::onDevInserted(QUsb::Id id)
 {
     if (muti_dev.curIndex != -1)
         return;
-    qDebug() << "设备插入===： " << QString::number(id.pid, 16) << QString::number(id.vid, 16);
+    qDebug().noquote() << "设备插入===： " << QString::number(id.pid, 16) << QString::number(id.vid, 16);
     emit deviceIn(0, 0);
 }
 

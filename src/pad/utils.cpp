@@ -36,13 +36,13 @@ constexpr std::array<uint16_t, 256> kCrcTable = makeCrcTable();
 // The frame header's fixed fields; only the counter changes between frames.
 std::atomic<uint16_t> cmdid{0};
 constexpr uint16_t kFlag = 1;
-constexpr uint16_t kCrcPlaceholder = 0;
 constexpr uint32_t kOffset = 0;
 constexpr int kHeaderBytes = 12;
 
-QString hexField(uint32_t value, int digits)
+void putBigEndian(QByteArray &bytes, int at, uint32_t value, int size)
 {
-    return QString::number(value, 16).rightJustified(digits, QLatin1Char('0'));
+    for (int i = size - 1; i >= 0; --i, value >>= 8)
+        bytes[at + i] = static_cast<char>(value & 0xFF);
 }
 
 } // namespace
@@ -75,19 +75,24 @@ unsigned short CRC16_USB(unsigned char *data, int length)
 
 QByteArray PackKz7Comm(QString hexPayload)
 {
-    const int payloadBytes = HexStringToByteArray(hexPayload).size();
-    const uint16_t length = static_cast<uint16_t>(payloadBytes + kHeaderBytes);
     const uint16_t id = ++cmdid;
+    // An odd-length text carries no payload and gives no frame, yet uses up its number.
+    const bool whole = hexPayload.size() % 2 == 0;
+    const QByteArray payload = HexStringToByteArray(hexPayload);
+    const uint16_t length = static_cast<uint16_t>(payload.size() + kHeaderBytes);
 
-    const QString withoutCrc = hexField(id, 4) + hexField(kFlag, 4) + hexField(length, 4)
-        + hexField(kCrcPlaceholder, 4) + hexField(kOffset, 8) + hexPayload;
-    QByteArray checked = HexStringToByteArray(withoutCrc);
-    const uint16_t crc = CRC16_USB(reinterpret_cast<unsigned char *>(checked.data()), checked.size());
+    QByteArray frame(1 + kHeaderBytes, '\0'); // report number 0, then the header
+    putBigEndian(frame, 1, id, 2);
+    putBigEndian(frame, 3, kFlag, 2);
+    putBigEndian(frame, 5, length, 2);
+    putBigEndian(frame, 9, kOffset, 4);
+    frame += payload;
+    // Over the header with its CRC field still zero, then the payload.
+    const uint16_t crc = whole ? CRC16_USB(reinterpret_cast<unsigned char *>(frame.data() + 1), frame.size() - 1) : 0;
+    putBigEndian(frame, 7, crc, 2);
 
-    const QString frame = QStringLiteral("00") + hexField(id, 4) + hexField(kFlag, 4)
-        + hexField(length, 4) + hexField(crc, 4) + hexField(kOffset, 8) + hexPayload;
-    qDebug().noquote() << " pack== " + frame;
-    return HexStringToByteArray(frame);
+    qDebug().noquote() << " pack== " + QString::fromLatin1(frame.left(1 + kHeaderBytes).toHex()) + hexPayload;
+    return whole ? frame : QByteArray();
 }
 
 } // namespace utils

@@ -87,15 +87,6 @@ private slots:
         QCOMPARE(utils::CRC16_USB(&byte, 0), quint16(0));
     }
 
-    void crcOfSingleBytes()
-    {
-        // CRC-16/USB of one zero byte and of one 0xFF byte.
-        unsigned char zero = 0x00;
-        unsigned char ones = 0xFF;
-        QCOMPARE(utils::CRC16_USB(&zero, 1), quint16(0xBF40));
-        QCOMPARE(utils::CRC16_USB(&ones, 1), quint16(0xFF00));
-    }
-
     void hexToBytes_data()
     {
         QTest::addColumn<QString>("hex");
@@ -118,11 +109,6 @@ private slots:
         QFETCH(QString, hex);
         QFETCH(QByteArray, bytes);
         QCOMPARE(utils::HexStringToByteArray(hex), bytes);
-    }
-
-    void nonLatinTextIsNotHex()
-    {
-        QCOMPARE(utils::HexStringToByteArray(QString::fromUtf8("设备")), QByteArray(1, '\0'));
     }
 };
 
