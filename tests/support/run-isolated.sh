@@ -4,13 +4,21 @@
 # kernel allows it) a private network namespace, so tests that listen on
 # port 36325 never meet each other or a driver running on the machine.
 #
-# Usage: run-isolated.sh [--preload LIBRARY] [--] PROGRAM [ARGS...]
+# Usage: run-isolated.sh [--preload LIBRARY] [--emulator WORD]... [--] PROGRAM [ARGS...]
+#   --preload:  LD_PRELOAD for PROGRAM alone, not for the tools that start it
+#   --emulator: one word of the qemu-user command line that runs PROGRAM in a
+#               cross build (repeated, in order)
 set -eu
 
+# Shell-quotes one word, for eval.
+quote() { printf "'%s' " "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+
 preload=""
+emulator=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --preload) preload="$2"; shift 2 ;;
+    --emulator) emulator="$emulator$(quote "$2")"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
     esac
@@ -33,8 +41,15 @@ export QT_QPA_PLATFORM=offscreen
 
 if [ -n "$preload" ]; then
     # A sanitizer runtime must come first in the library list.
-    export LD_PRELOAD="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+    preload="LD_PRELOAD=${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+    if [ -n "$emulator" ]; then
+        # qemu-user sets it in the emulated program's environment only.
+        emulator="$emulator-E $(quote "$preload")"
+    else
+        set -- env "$preload" "$@"
+    fi
 fi
+eval "set -- $emulator \"\$@\""
 
 status=0
 if unshare --net true 2>/dev/null; then
