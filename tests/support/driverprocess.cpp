@@ -1,0 +1,101 @@
+#include "support/driverprocess.h"
+
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QTcpSocket>
+#include <QTest>
+
+DriverProcess::DriverProcess(const QString &root, QProcessEnvironment base) : m_root(root), m_env(base)
+{
+    QDir().mkpath(homeDir());
+    QDir().mkpath(tempDir());
+    m_env.insert("HOME", homeDir());
+    m_env.insert("XDG_CONFIG_HOME", homeDir() + "/.config");
+    m_env.insert("TMPDIR", tempDir());
+    m_env.insert("LANG", "C.UTF-8");
+    m_env.remove("LC_ALL");
+    m_env.remove("LD_PRELOAD");
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+DriverProcess::~DriverProcess()
+{
+    if (isRunning())
+        kill();
+}
+
+void DriverProcess::setEnvironmentValue(const QString &name, const QString &value)
+{
+    m_env.insert(name, value);
+}
+
+void DriverProcess::preloadVirtualPad()
+{
+    const QString runtime = qEnvironmentVariable("ZQ_SANITIZER_RUNTIME");
+    const QString pad = builtLibrary("libpadsim.so");
+    m_env.insert("LD_PRELOAD", runtime.isEmpty() ? pad : runtime + ":" + pad);
+}
+
+bool DriverProcess::start()
+{
+    m_process.setProcessEnvironment(m_env);
+    m_process.start(builtBinary("ZQSignDriver"), QStringList());
+    return m_process.waitForStarted(5000);
+}
+
+bool DriverProcess::portAccepts(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [] {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), 36325);
+            const bool connected = probe.waitForConnected(200);
+            probe.abort();
+            return connected;
+        },
+        timeoutMs);
+}
+
+QString DriverProcess::output()
+{
+    m_output += QString::fromUtf8(m_process.readAll());
+    return m_output;
+}
+
+bool DriverProcess::waitForOutput(const QString &text, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return output().contains(text); }, timeoutMs);
+}
+
+bool DriverProcess::waitForExit(int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs);
+}
+
+int DriverProcess::exitCode() const
+{
+    if (m_process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process.exitCode();
+}
+
+int DriverProcess::terminate(int timeoutMs)
+{
+    if (isRunning()) {
+        m_process.terminate();
+        if (!waitForExit(timeoutMs)) {
+            kill();
+            return -1;
+        }
+    }
+    output();
+    return exitCode();
+}
+
+void DriverProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    output();
+}

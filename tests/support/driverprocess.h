@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+
+// The real ZQSignDriver binary as a child process, in a home and temporary
+// folder of its own under `root`.
+class DriverProcess
+{
+public:
+    // `root` holds home/ and tmp/; several drivers may share one root to meet
+    // each other's lock file and settings.
+    explicit DriverProcess(const QString &root, QProcessEnvironment base = QProcessEnvironment::systemEnvironment());
+    ~DriverProcess();
+
+    void setEnvironmentValue(const QString &name, const QString &value);
+    // Preload the virtual pad (and a sanitizer runtime first, when tests run sanitized).
+    void preloadVirtualPad();
+
+    bool start();
+    // True once something accepts connections on 127.0.0.1:36325.
+    static bool portAccepts(int timeoutMs);
+    bool waitForOutput(const QString &text, int timeoutMs);
+    bool waitForExit(int timeoutMs);
+    // SIGTERM, then the exit code (-1 when it had to be killed or crashed).
+    int terminate(int timeoutMs = 10000);
+    void kill();
+
+    QString output();
+    qint64 pid() const { return m_process.processId(); }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    int exitCode() const;
+    QString homeDir() const { return m_root + "/home"; }
+    QString tempDir() const { return m_root + "/tmp"; }
+    QString settingsFile() const { return homeDir() + "/.config/ZQSignDriver/ZQHIDSettings.ini"; }
+
+private:
+    QString m_root;
+    QProcessEnvironment m_env;
+    QProcess m_process;
+    QString m_output;
+};
