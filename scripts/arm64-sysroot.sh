@@ -9,11 +9,13 @@
 #
 # Usage: scripts/arm64-sysroot.sh   (needs mmdebstrap; run as root)
 set -eu
+cd "$(dirname "$0")/.."
 
-# Qt, WebSockets, libusb and hidapi to link against; the fonts the tests draw
-# text with (the same families as the native test machine's).
-packages="qtbase5-dev libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev
-fonts-dejavu-core fonts-wqy-microhei"
+# What the build links against and the fonts the tests draw text with: the
+# -dev and fonts- packages that the native build and tests install, and the
+# fonts that come with a desktop.
+packages=$( (scripts/install-deps.sh --list build test; echo fonts-dejavu-core) |
+           tr ' ' '\n' | grep -E -e '-dev$' -e '^fonts-' | sort -u)
 suites="bookworm bookworm-updates bookworm-security"
 
 say() { echo "arm64-sysroot: $*" >&2; }

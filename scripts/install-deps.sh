@@ -1,8 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
 # Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64)
+#        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
+# The arm64 sysroot (scripts/arm64-sysroot.sh) holds the arm64 builds of the
+# build and test groups' -dev and fonts- packages.
 packages_for() {
     case "$1" in
     build) echo build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools \
@@ -18,6 +21,12 @@ packages_for() {
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }
+
+if [ "${1:-}" = --list ]; then
+    shift
+    for group in "$@"; do packages_for "$group"; done
+    exit 0
+fi
 
 wanted=""
 keep_installed=""
