@@ -22,6 +22,7 @@ say() { echo "arm64-sysroot: $*" >&2; }
 
 # One "deb URI SUITE COMPONENTS" line per bookworm suite this machine's apt
 # is configured with, whatever file format its sources are written in.
+# shellcheck disable=SC2016 # apt expands the $(...) fields itself
 sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
               'Identifier: Packages' |
           awk -v suites="$suites" '
@@ -38,7 +39,7 @@ if [ -z "$sources" ]; then
 fi
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zqsign-arm64-sysroot
-key=$(printf '%s\n' $packages "$sources" | sha256sum | cut -c1-16)
+key=$(printf '%s\n' "$packages" "$sources" | sha256sum | cut -c1-16)
 sysroot=$cache/$key
 mkdir -p "$cache"
 
@@ -50,7 +51,7 @@ if [ ! -f "$sysroot/.complete" ]; then
     say "unpacking a new sysroot into $sysroot"
     partial=$cache/$key.partial
     rm -rf "$partial"
-    include=$(echo $packages | tr ' ' ',')
+    include=$(echo "$packages" | paste -sd,)
     # Each source line is one argument.
     old_ifs=$IFS
     IFS='
@@ -59,7 +60,7 @@ if [ ! -f "$sysroot/.complete" ]; then
     mmdebstrap --quiet --arch=arm64 --variant=extract --include="$include" \
         bookworm "$partial" $sources >&2
     IFS=$old_ifs
-    printf '%s\n' $packages "$sources" >"$partial/.complete"
+    printf '%s\n' "$packages" "$sources" >"$partial/.complete"
     mv "$partial" "$sysroot"
 fi
 # Marks it used; sysroots of other lists unused for a day are removed.
