@@ -13,7 +13,7 @@ packages_for() {
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux ;;
-    browser) echo chromium nodejs ;;
+    browser) echo chromium ;;
     # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the
     # machine's own Qt code generators.
     arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \
