@@ -40,13 +40,15 @@ unset LC_ALL DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT
 export QT_QPA_PLATFORM=offscreen
 
 if [ -n "$preload" ]; then
-    # A sanitizer runtime must come first in the library list.
-    preload="LD_PRELOAD=${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+    # A sanitizer runtime must come first in the library list. Only the test
+    # program gets the preload: the tools on the way (unshare, sh, ip) are not
+    # built with the sanitizer and would report their own leaks.
+    preload="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
     if [ -n "$emulator" ]; then
-        # qemu-user sets it in the emulated program's environment only.
-        emulator="$emulator-E $(quote "$preload")"
+        # qemu-user sets it in the emulated program's environment, not its own.
+        emulator="$emulator-E $(quote "LD_PRELOAD=$preload")"
     else
-        set -- env "$preload" "$@"
+        set -- env LD_PRELOAD="$preload" "$@"
     fi
 fi
 eval "set -- $emulator \"\$@\""
