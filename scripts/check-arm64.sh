@@ -34,8 +34,9 @@ phase "configure and build"
 count() { ctest --test-dir "$build" -N "$@" | sed -n 's/^Total Tests: //p'; }
 total=$(count)
 selected=$(count -L "^$label\$")
+left_out=$(ctest --test-dir "$build" -N -LE "^$label\$" | sed -n 's/^ *Test *#[0-9]*: //p' | paste -sd' ')
 echo "check-arm64: running $selected of $total tests under qemu-aarch64 (label $label);" \
-     "$((total - selected)) left out by label"
+     "$((total - selected)) left out by label${left_out:+: $left_out}"
 status=0
 ctest --test-dir "$build" -L "^$label\$" --output-on-failure -j"$jobs" || status=$?
 phase "tests"
