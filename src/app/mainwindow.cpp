@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/signingstate.h"
+#include "pad/CorvanSign.h"
 #include "ui_mainwindow.h"
 #include "web/WebsocketHandler.h"
 
@@ -27,14 +28,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     mdialog = this;
     CreatTrayIcon();
     qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+    m_sign = new CorvanSign();
     transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
+    connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
+    connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
 }
 
 MainWindow::~MainWindow()
 {
+    delete m_sign;
     delete m_wsHandler;
     delete m_trayIcon;
     delete m_quitAction;
@@ -89,4 +94,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::onTextMessageReceived(const QString &message)
 {
     qDebug().noquote() << "web request:" << message.left(200);
+}
+
+void MainWindow::OnDeviceIn(int VID, int PID)
+{
+    // The next pad operation finds and opens whatever was plugged in.
+    qDebug() << "设备接入：OnDeviceIn " << VID << PID;
+}
+
+void MainWindow::OnDeviceOut(int VID, int PID)
+{
+    Q_UNUSED(PID)
+    qDebug() << "设备拔出：OnDeviceOut " << VID;
 }

@@ -9,6 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
+class CorvanSign;
 class QAction;
 class QMenu;
 class WebsocketHandler;
@@ -28,6 +29,8 @@ public:
 
 public slots:
     void onTextMessageReceived(const QString &message);
+    void OnDeviceIn(int VID, int PID);
+    void OnDeviceOut(int VID, int PID);
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
@@ -38,6 +41,7 @@ private:
     void CreatTrayMenu();
 
     Ui::MainWindow *ui;
+    CorvanSign *m_sign = nullptr;
     WebsocketHandler *m_wsHandler = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
