@@ -87,12 +87,36 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+int MainWindow::openSignScreen()
+{
+    if (!m_signScreen)
+        m_signScreen = new SignScreen(nullptr);
+    if (m_signScreen->StartSignScreen() == -1) {
+        CloseSignScreen_10();
+        return -1;
+    }
+    return 0;
+}
+
+SignScreen *MainWindow::signScreen() const
+{
+    return m_signScreen;
+}
+
 void MainWindow::CloseSignScreen_10()
 {
     if (!m_signScreen)
         return;
     m_signScreen->close();
     delete m_signScreen;
+}
+
+void MainWindow::OnDeviceOut(int VID, int PID)
+{
+    qDebug() << "设备拔出：OnDeviceOut " << VID;
+    // The T330 (type 0) takes its signing window with it.
+    if (VID == 2903 && PID == 34100)
+        CloseSignScreen_10();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -29,6 +29,10 @@ public:
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
 
+    // The signing window of a type-0 pad: opens it over its monitor, or gives
+    // -1 and keeps no window when no monitor is made for it.
+    int openSignScreen();
+    SignScreen *signScreen() const;
     void CloseSignScreen_10();
     // Replays a Base64 point path file on the canvas in a thread of its own;
     // false (and nothing happens) while an earlier replay is still running.
@@ -42,6 +46,7 @@ signals:
 public slots:
     void onTextMessageReceived(const QString &message);
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void OnDeviceOut(int VID, int PID);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
