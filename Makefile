@@ -14,7 +14,7 @@ run: build
 	scripts/run-driver.sh $(BUILD)/bin/ZQSignDriver
 
 check: build
-	scripts/install-deps.sh test
+	scripts/install-deps.sh test browser
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 check-asan:

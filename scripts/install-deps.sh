@@ -10,7 +10,7 @@ packages_for() {
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux ;;
-    browser) echo chromium nodejs ;;
+    browser) echo chromium ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }

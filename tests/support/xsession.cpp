@@ -151,8 +151,8 @@ bool XSession::launchServer(const QString &program, const QStringList &arguments
         m_error = "pipe failed";
         return false;
     }
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server.setStandardOutputFile(QProcess::nullDevice());
+    m_server.setStandardErrorFile(QProcess::nullDevice()); // banners and harmless module warnings
     m_server.start(program, QStringList{"-displayfd", QString::number(pipeFds[1])} + arguments);
     ::close(pipeFds[1]);
     if (!m_server.waitForStarted(5000)) {
