@@ -4,6 +4,7 @@
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
+#include "pad/CorvanSign.h"
 #include "ui_mainwindow.h"
 #include "web/WebsocketHandler.h"
 
@@ -30,17 +31,21 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     mdialog = this;
     CreatTrayIcon();
     qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+    m_sign = new CorvanSign();
     if (!zqDraw)
         zqDraw = new ZqDraw(); // the one canvas, kept for the life of the process
     transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
+    connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
+    connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
 }
 
 MainWindow::~MainWindow()
 {
     reclaimPathReplay(); // a running replay still draws and emits through this window
+    delete m_sign;
     delete m_wsHandler;
     delete m_trayIcon;
     delete m_quitAction;
@@ -111,14 +116,6 @@ void MainWindow::CloseSignScreen_10()
     delete m_signScreen;
 }
 
-void MainWindow::OnDeviceOut(int VID, int PID)
-{
-    qDebug() << "设备拔出：OnDeviceOut " << VID;
-    // The T330 (type 0) takes its signing window with it.
-    if (VID == 2903 && PID == 34100)
-        CloseSignScreen_10();
-}
-
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     CloseSignScreen_10();
@@ -128,4 +125,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::onTextMessageReceived(const QString &message)
 {
     qDebug().noquote() << "web request:" << message.left(200);
+}
+
+void MainWindow::OnDeviceIn(int VID, int PID)
+{
+    // The next pad operation finds and opens whatever was plugged in.
+    qDebug() << "设备接入：OnDeviceIn " << VID << PID;
+}
+
+void MainWindow::OnDeviceOut(int VID, int PID)
+{
+    qDebug() << "设备拔出：OnDeviceOut " << VID;
+    // The T330 (type 0) takes its signing window with it.
+    if (VID == 2903 && PID == 34100)
+        CloseSignScreen_10();
 }

@@ -10,6 +10,7 @@
 namespace Ui {
 class MainWindow;
 }
+class CorvanSign;
 class QAction;
 class QMenu;
 class DrawPathThread;
@@ -45,8 +46,9 @@ signals:
 
 public slots:
     void onTextMessageReceived(const QString &message);
-    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void OnDeviceIn(int VID, int PID);
     void OnDeviceOut(int VID, int PID);
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,6 +59,7 @@ private:
     void reclaimPathReplay();
 
     Ui::MainWindow *ui;
+    CorvanSign *m_sign = nullptr;
     // Cleared by itself when the window deletes itself on close.
     QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;

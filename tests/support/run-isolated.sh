@@ -32,8 +32,10 @@ unset LC_ALL DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT
 export QT_QPA_PLATFORM=offscreen
 
 if [ -n "$preload" ]; then
-    # A sanitizer runtime must come first in the library list.
-    export LD_PRELOAD="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+    # A sanitizer runtime must come first in the library list. Only the test
+    # program gets the preload: the tools on the way (unshare, sh, ip) are not
+    # built with the sanitizer and would report their own leaks.
+    set -- env LD_PRELOAD="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload" "$@"
 fi
 
 status=0

@@ -1,0 +1,393 @@
+#include "pad/CorvanSign.h"
+
+#include "pad/InputDataThread.h"
+#include "pad/utils.h"
+#include "usb/qhiddevice.h"
+
+#include <QDebug>
+#include <QJsonObject>
+
+std::atomic<bool> isDeviceOpened{false};
+std::atomic<bool> isStartSignOn{false};
+std::atomic<QHidDevice *> m_hid_dev{nullptr};
+std::atomic<CorvanSign *> mCorvanSign{nullptr};
+std::mutex hidReadMutex;
+
+namespace {
+enum Model { kT330 = 0, kQz07 = 1, kKz07 = 2 };
+
+// QZ07 commands: feature reports whose first byte is the report number.
+const char *const kQz07Query = "00080b";
+const char *const kQz07Start = "0601";
+const char *const kQz07SignAgain = "0602";
+const char *const kQz07End = "0604";
+constexpr int kQz07QueryBytes = 64;
+constexpr int kQz07CommandBytes = 10;
+constexpr int kQz07QueryReplyBytes = 128;
+constexpr int kQz07SignAgainReplyBytes = 256;
+
+// KZ07 commands: JSON texts, framed and sent in one 1025-byte output report.
+const char *const kKz07Query = R"({"func":"GetDeviceInfo"})";
+const char *const kKz07Start = R"({"func":"SetCmdToDevice", "flag":"1"})";
+const char *const kKz07SignAgain = R"({"func":"SetCmdToDevice", "flag":"2"})";
+const char *const kKz07End = R"({"func":"SetCmdToDevice", "flag":"3"})";
+constexpr int kKz07ReportBytes = 1025;
+constexpr int kKz07QueryReplyBytes = 256;
+
+QByteArray zeroFilled(QByteArray bytes, int size)
+{
+    if (bytes.size() < size)
+        bytes.append(QByteArray(size - bytes.size(), '\0'));
+    return bytes;
+}
+
+QString upToFirstZero(QByteArray bytes)
+{
+    const int end = bytes.indexOf('\0');
+    if (end >= 0)
+        bytes.truncate(end);
+    return QString::fromUtf8(bytes);
+}
+
+// The QZ07 reply carries the serial at bytes 32 to 41.
+QString qz07Serial(const QByteArray &reply)
+{
+    return upToFirstZero(reply.mid(32, 10));
+}
+
+bool isModel(int index)
+{
+    return index >= 0 && index < MUTI_DEV::kRows;
+}
+} // namespace
+
+CorvanSign::CorvanSign()
+{
+    mCorvanSign = this;
+    m_usb = new QUsb(nullptr);
+    connect(m_usb, &QUsb::deviceInserted, this, &CorvanSign::onDevInserted);
+    connect(m_usb, &QUsb::deviceRemoved, this, &CorvanSign::onDevRemoved);
+}
+
+CorvanSign::~CorvanSign()
+{
+    qDebug() << "CorvanSign析构====";
+    delete m_usb;
+    // A signing cannot outlive its controller.
+    isStartSignOn = false;
+    destoryDev();
+    closeInputThread();
+    CorvanSign *self = this;
+    mCorvanSign.compare_exchange_strong(self, nullptr);
+}
+
+int CorvanSign::InitDeviceStatus()
+{
+    if (isDeviceOpened)
+        return 0;
+
+    const QUsb::IdList list = QUsb::devices();
+    muti_dev.curIndex = -1;
+    int found = 0;
+    for (const QUsb::Id &id : list) {
+        qDebug().noquote() << QString(id);
+        for (int row = 0; row < MUTI_DEV::kRows; ++row) {
+            const tagDEVICE_INFO &dev = muti_dev.devInfo[row];
+            // The USB entry and the HID entry of one pad count once.
+            if (id.pid == dev.pid && id.vid == dev.vid && muti_dev.curIndex != row) {
+                muti_dev.curIndex = row;
+                ++found;
+            }
+        }
+    }
+
+    if (found == 1) {
+        qDebug() << "xxxxx----打开设备类型-------  " << muti_dev.curIndex.load();
+        return OpenDevice();
+    }
+    muti_dev.curIndex = -1;
+    if (found > 1) {
+        qDebug() << "xxxxx----超出支持设备-------  ";
+        return kSeveralDevices;
+    }
+    qDebug() << "xxxxx----无设备-------  ";
+    return kNoDevice;
+}
+
+int CorvanSign::OpenDevice()
+{
+    if (!m_hid_dev)
+        m_hid_dev = new QHidDevice(nullptr);
+    const int index = muti_dev.curIndex;
+    if (!isModel(index))
+        return kNoDevice;
+    const tagDEVICE_INFO &dev = muti_dev.devInfo[index];
+    if (!m_hid_dev.load()->open(dev.vid, dev.pid, nullptr))
+        return kNoDevice;
+    isDeviceOpened = true;
+    return 0;
+}
+
+void CorvanSign::closeHidDev()
+{
+    isDeviceOpened = false;
+    std::lock_guard<std::mutex> lock(hidReadMutex);
+    if (QHidDevice *dev = m_hid_dev)
+        dev->close();
+}
+
+void CorvanSign::destoryDev()
+{
+    isDeviceOpened = false;
+    QHidDevice *dev = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(hidReadMutex);
+        dev = m_hid_dev.exchange(nullptr);
+        if (dev)
+            dev->close();
+    }
+    delete dev;
+}
+
+void CorvanSign::closeInputThread()
+{
+    if (!m_inputThread)
+        return;
+    qDebug() << "===closeInputThread==";
+    // Its reads are short, so it sees the request within one of them.
+    m_inputThread->requestInterruption();
+    m_inputThread->wait();
+    delete m_inputThread;
+    m_inputThread = nullptr;
+}
+
+void CorvanSign::waitForReader()
+{
+    if (m_inputThread)
+        m_inputThread->wait();
+}
+
+int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
+{
+    if (isStartSignOn)
+        return kDeviceBusy;
+    const int status = InitDeviceStatus();
+    if (status != 0)
+        return status;
+
+    const int index = muti_dev.curIndex;
+    QString serial;
+    switch (index) {
+    case kT330:
+        serial = m_hid_dev.load()->serialNumber();
+        break;
+    case kQz07: {
+        if (sendFeature(kQz07Query, kQz07QueryBytes) < 0)
+            return kReadWriteError;
+        QByteArray reply;
+        if (readReply(&reply, kQz07QueryReplyBytes) <= 0)
+            return kReadWriteError;
+        serial = qz07Serial(reply);
+        break;
+    }
+    case kKz07: {
+        if (sendKz07(kKz07Query) != 0)
+            return kReadWriteError;
+        QByteArray reply;
+        if (readReply(&reply, kKz07QueryReplyBytes) <= 0)
+            return kReadWriteError;
+        bool isJson = false;
+        const QJsonDocument json = penreports::kz07Json(reply, &isJson);
+        if (!isJson)
+            return kReadWriteError;
+        serial = json.object().value(QLatin1String("serial")).toString();
+        break;
+    }
+    default:
+        return kReadWriteError;
+    }
+
+    muti_dev.devInfo[index].serial = serial;
+    *info = muti_dev.devInfo[index];
+    return 0;
+}
+
+int CorvanSign::StartSign()
+{
+    qDebug() << "StartSign ";
+    if (isStartSignOn)
+        return 0;
+    const int status = InitDeviceStatus();
+    if (status != 0)
+        return status;
+
+    // Set before the command goes out; it stays set if the command fails.
+    isStartSignOn = true;
+    if (!m_inputThread)
+        m_inputThread = new InputDataThread(nullptr);
+
+    switch (muti_dev.curIndex) {
+    case kT330:
+        break;
+    case kQz07:
+        if (sendFeature(kQz07Start, kQz07CommandBytes) < 0)
+            return kReadWriteError;
+        break;
+    case kKz07:
+        if (sendKz07(kKz07Start) != 0)
+            return kReadWriteError;
+        break;
+    default:
+        return 0;
+    }
+    m_inputThread->start(QThread::InheritPriority);
+    return 0;
+}
+
+int CorvanSign::ExitSign()
+{
+    if (!isStartSignOn)
+        return 0;
+    isStartSignOn = false;
+    // The reader sees the cleared flag within one short read; once it has
+    // left, no stray read can take a reply meant for the next query.
+    waitForReader();
+    const int status = InitDeviceStatus();
+    if (status != 0)
+        return status;
+
+    switch (muti_dev.curIndex) {
+    case kT330:
+        closeHidDev();
+        closeInputThread();
+        return 0;
+    case kQz07:
+        if (sendFeature(kQz07End, kQz07CommandBytes) < 0)
+            return kReadWriteError;
+        closeHidDev();
+        return 0;
+    case kKz07:
+        return sendKz07(kKz07End) != 0 ? kReadWriteError : 0;
+    default:
+        return 0;
+    }
+}
+
+int CorvanSign::reSign()
+{
+    if (!isStartSignOn)
+        return kInvalidCommand;
+    const int status = InitDeviceStatus();
+    if (status != 0)
+        return status;
+
+    switch (muti_dev.curIndex) {
+    case kQz07: {
+        if (sendFeature(kQz07SignAgain, kQz07CommandBytes) < 0)
+            return kReadWriteError;
+        // The pad answers with a feature report nobody needs; fetch and drop it.
+        QByteArray ignored(kQz07SignAgainReplyBytes, '\0');
+        m_hid_dev.load()->getFeatureReport(&ignored, ignored.size());
+        return 0;
+    }
+    case kKz07:
+        return sendKz07(kKz07SignAgain) != 0 ? kReadWriteError : 0;
+    default:
+        return kReadWriteError;
+    }
+}
+
+QString CorvanSign::GetErrorMessage(int code)
+{
+    for (const tagERR_INFO &row : errInfo) {
+        if (row.code == code)
+            return QString::fromUtf8(row.message);
+    }
+    return QString();
+}
+
+int CorvanSign::write(QByteArray *data)
+{
+    QHidDevice *dev = m_hid_dev;
+    if (!dev)
+        return kNoDevice;
+    return dev->write(data, data->size()) < 0 ? kReadWriteError : 0;
+}
+
+int CorvanSign::read(QByteArray *data)
+{
+    std::lock_guard<std::mutex> lock(hidReadMutex);
+    QHidDevice *dev = m_hid_dev;
+    if (!dev)
+        return -1;
+    return dev->read(data, data->size(), kReplyTimeoutMs);
+}
+
+int CorvanSign::sendFeature(const char *hexCommand, int reportBytes)
+{
+    const QByteArray report = zeroFilled(utils::HexStringToByteArray(hexCommand), reportBytes);
+    return m_hid_dev.load()->sendFeatureReport(&report, report.size());
+}
+
+int CorvanSign::sendKz07(const QByteArray &json)
+{
+    QByteArray report = zeroFilled(utils::PackKz7Comm(QString::fromLatin1(json.toHex())), kKz07ReportBytes);
+    return write(&report);
+}
+
+int CorvanSign::readReply(QByteArray *reply, int maxBytes)
+{
+    std::lock_guard<std::mutex> lock(hidReadMutex);
+    return m_hid_dev.load()->read(reply, maxBytes, kReplyTimeoutMs);
+}
+
+void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)
+{
+    *out = tagTAVREL_PEN_INPUT_REPORT();
+    if (muti_dev.curIndex == kQz07) {
+        const penreports::Qz07Report pen(raw);
+        out->x = pen.x;
+        out->y = pen.y;
+        out->pressure = static_cast<uint16_t>(pen.pressure << 1);
+    } else {
+        const penreports::T330Report pen(raw);
+        out->x = pen.x;
+        out->y = pen.y;
+        out->pressure = pen.pressure;
+    }
+}
+
+void CorvanSign::paseInputdataToTouchInfo(QByteArray &report)
+{
+    // One look at the current model per report: a removal may clear it meanwhile.
+    const int index = muti_dev.curIndex;
+    if (!isModel(index))
+        return;
+    for (const TOUCH_INFO &touch : penreports::decode(index, report, muti_dev.devInfo[index]))
+        emit TouchInfoFun(touch);
+}
+
+void CorvanSign::onDevInserted(QUsb::Id id)
+{
+    if (muti_dev.curIndex != -1)
+        return;
+    qDebug().noquote() << "设备插入===： " << QString::number(id.pid, 16) << QString::number(id.vid, 16);
+    emit deviceIn(0, 0);
+}
+
+void CorvanSign::onDevRemoved(QUsb::Id id)
+{
+    const int index = muti_dev.curIndex;
+    const uint16_t vid = isModel(index) ? muti_dev.devInfo[index].vid : 0xFFFF;
+    const uint16_t pid = isModel(index) ? muti_dev.devInfo[index].pid : 0xFFFF;
+    // Only the vendor is compared: any device of the pad's maker counts.
+    if (id.vid != vid)
+        return;
+    qDebug() << "设备拔出： " << id.vid;
+    muti_dev.curIndex = -1;
+    isDeviceOpened = false;
+    isStartSignOn = false;
+    destoryDev();
+    closeInputThread();
+    emit deviceOut(vid, pid);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "pad/devicetable.h"
+#include "pad/penreports.h"
+#include "pad/touchinfo.h"
+#include "usb/qusb.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+class CorvanSign;
+class InputDataThread;
+class QHidDevice;
+
+// Pad state shared by the GUI thread, which writes it, and the reader thread.
+extern std::atomic<bool> isDeviceOpened;     // the current model's HID interface is open
+extern std::atomic<bool> isStartSignOn;      // a signing is under way: the pad is busy
+extern std::atomic<QHidDevice *> m_hid_dev;  // created by the first open, deleted by destoryDev
+extern std::atomic<CorvanSign *> mCorvanSign; // the one controller, for the reader thread
+// Held for every input-report read (all of them short, timed reads) and by
+// whoever closes or frees m_hid_dev, so the handle never goes away under a
+// read that another thread is still inside.
+extern std::mutex hidReadMutex;
+
+// The pad controller: finds the attached model, opens it, reads its serial,
+// starts, restarts and ends a signing on it, and owns the reader thread.
+// Every operation runs in the GUI thread and returns 0 or a code of errInfo.
+class CorvanSign : public QObject
+{
+    Q_OBJECT
+public:
+    // A pad that never answers a query frees the GUI thread after this long.
+    static constexpr int kReplyTimeoutMs = 3000;
+
+    CorvanSign();
+    ~CorvanSign() override;
+
+    int InitDeviceStatus();
+    int OpenDevice();
+    void closeHidDev();
+    void destoryDev();
+    void closeInputThread();
+    int GetDeviceInfo(tagDEVICE_INFO *info);
+    int StartSign();
+    int ExitSign();
+    int reSign();
+    QString GetErrorMessage(int code);
+    int write(QByteArray *data);
+    int read(QByteArray *data);
+
+    // Fills `out` from the first 8 bytes of a T330 report (QZ07 rules while
+    // the QZ07 is current).
+    void RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw);
+    // Reader thread only: emits TouchInfoFun for every sample in `report`.
+    void paseInputdataToTouchInfo(QByteArray &report);
+
+signals:
+    void TouchInfoFun(TOUCH_INFO touchInfo);
+    void deviceIn(int VID, int PID);
+    void deviceOut(int VID, int PID);
+
+public slots:
+    void onDevInserted(QUsb::Id id);
+    void onDevRemoved(QUsb::Id id);
+
+private:
+    int sendFeature(const char *hexCommand, int reportBytes);
+    int sendKz07(const QByteArray &json);
+    int readReply(QByteArray *reply, int maxBytes);
+    void waitForReader();
+
+    QUsb *m_usb = nullptr;
+    InputDataThread *m_inputThread = nullptr;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// Talks to the virtual pad over its control socket: in-process when the test
+// itself runs with libpadsim.so preloaded, or to a child process started with
+// PadSim::childEnvironment(). Safe to use from any thread; every command is one
+// short connection.
+class PadSim
+{
+public:
+    // $PADSIM_SOCKET (run-isolated.sh sets it), else the library's default.
+    explicit PadSim(const QString &socketPath = defaultSocketPath());
+
+    // Sends one command line and returns the whole reply: "ok ..." or
+    // "error: ..." (also when the socket cannot be reached within the wait),
+    // followed by the extra lines of `log`, `status` and `help`.
+    QString command(const QString &line, int waitMs = 5000) const;
+    bool ok(const QString &line) const { return command(line).startsWith("ok"); }
+
+    bool plug(const QString &what) const { return ok("plug " + what); }
+    bool plugUsb(const QString &what) const { return ok("plug-usb " + what); }
+    bool unplug(const QString &what) const { return ok("unplug " + what); }
+    bool report(const QString &hex) const { return ok("report " + hex); }
+    bool fault(const QString &name) const { return ok("fault " + name); }
+    QStringList log() const;       // the call log, one call a line
+    bool clearLog() const { return ok("log clear"); }
+    QStringList status() const;
+    // Waits until something serves the socket (a child that is starting up).
+    bool waitReady(int waitMs = 10000) const;
+
+    QString socketPath() const { return m_socketPath; }
+    static QString defaultSocketPath();
+    // LD_PRELOAD (sanitizer runtime first where the build has one) and
+    // PADSIM_SOCKET for a child process that should meet this virtual pad.
+    QProcessEnvironment childEnvironment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
+
+private:
+    QStringList body(const QString &line) const;
+    QString m_socketPath;
+};
