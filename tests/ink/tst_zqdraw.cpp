@@ -420,8 +420,11 @@ private slots:
             --drawers;
         });
         std::thread worker([&] {
-            while (drawers > 0)
+            // Paced like the real worker, which saves after every tenth sample.
+            while (drawers > 0) {
                 canvas.saveTransferImage();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         });
         int reads = 0;
         int broken = 0;
