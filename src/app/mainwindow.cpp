@@ -1,6 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "app/signingstate.h"
+#include "ink/DrawPathThread.h"
+#include "ink/SignScreen.h"
+#include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
 #include "ui_mainwindow.h"
 #include "web/WebsocketHandler.h"
@@ -29,6 +32,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     CreatTrayIcon();
     qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
     m_sign = new CorvanSign();
+    if (!zqDraw)
+        zqDraw = new ZqDraw(); // the one canvas, kept for the life of the process
     transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
@@ -39,6 +44,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    reclaimPathReplay(); // a running replay still draws and emits through this window
     delete m_sign;
     delete m_wsHandler;
     delete m_trayIcon;
@@ -86,8 +92,33 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+int MainWindow::openSignScreen()
+{
+    if (!m_signScreen)
+        m_signScreen = new SignScreen(nullptr);
+    if (m_signScreen->StartSignScreen() == -1) {
+        CloseSignScreen_10();
+        return -1;
+    }
+    return 0;
+}
+
+SignScreen *MainWindow::signScreen() const
+{
+    return m_signScreen;
+}
+
+void MainWindow::CloseSignScreen_10()
+{
+    if (!m_signScreen)
+        return;
+    m_signScreen->close();
+    delete m_signScreen;
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    CloseSignScreen_10();
     event->accept();
 }
 
@@ -104,6 +135,8 @@ void MainWindow::OnDeviceIn(int VID, int PID)
 
 void MainWindow::OnDeviceOut(int VID, int PID)
 {
-    Q_UNUSED(PID)
     qDebug() << "设备拔出：OnDeviceOut " << VID;
+    // The T330 (type 0) takes its signing window with it.
+    if (VID == 2903 && PID == 34100)
+        CloseSignScreen_10();
 }

@@ -4,6 +4,7 @@
 
 #include <QEventLoopLocker>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 namespace Ui {
@@ -12,6 +13,8 @@ class MainWindow;
 class CorvanSign;
 class QAction;
 class QMenu;
+class DrawPathThread;
+class SignScreen;
 class WebsocketHandler;
 
 // The hidden hub of the driver: builds, owns and connects the working
@@ -27,6 +30,20 @@ public:
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
 
+    // The signing window of a type-0 pad: opens it over its monitor, or gives
+    // -1 and keeps no window when no monitor is made for it.
+    int openSignScreen();
+    SignScreen *signScreen() const;
+    void CloseSignScreen_10();
+    // Replays a Base64 point path file on the canvas in a thread of its own;
+    // false (and nothing happens) while an earlier replay is still running.
+    bool startPathReplay(const QString &base64);
+    void drawPath(QString data); // runs on the replay thread
+    DrawPathThread *drawPathThread() const { return m_drawPathThread; }
+
+signals:
+    void drawToWeb();
+
 public slots:
     void onTextMessageReceived(const QString &message);
     void OnDeviceIn(int VID, int PID);
@@ -39,10 +56,14 @@ protected:
 private:
     void CreatTrayIcon();
     void CreatTrayMenu();
+    void reclaimPathReplay();
 
     Ui::MainWindow *ui;
     CorvanSign *m_sign = nullptr;
+    // Cleared by itself when the window deletes itself on close.
+    QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;
+    DrawPathThread *m_drawPathThread = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_quitAction = nullptr;

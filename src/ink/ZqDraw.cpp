@@ -1,0 +1,261 @@
+#include "ink/ZqDraw.h"
+
+#include "ink/pointpath.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QPen>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr uint kBlank = 0x00FFFFFF; // white with alpha 0: untouched pixels are transparent
+constexpr int kSignMargin = 15;
+
+// Segment width for a pressure: 1.0 + 1.5 * pressure / 1024.
+double penWidthFor(int pressure)
+{
+    return std::fma(pressure * 1.5, 0.0009765625, 1.0);
+}
+
+// Float to int for the sign area; kz7 samples arrive unchecked, and a float
+// beyond int's range must not reach the conversion.
+int truncToInt(float v)
+{
+    return static_cast<int>(std::clamp(v, -1.0e9f, 1.0e9f));
+}
+
+// Writes through a temporary file renamed into place, so a failed write (a
+// full disk, a crash) leaves the earlier file as it was. QSaveFile::commit()
+// alone misses a short write and a failed flush of its buffer, so both are
+// checked before the rename.
+bool writeAtomically(const QString &fileName, const QByteArray &bytes)
+{
+    QSaveFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
+           && file.commit();
+}
+
+bool writeAtomically(const QString &fileName, const QImage &picture, const char *format)
+{
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    return picture.save(&buffer, format) && writeAtomically(fileName, encoded);
+}
+} // namespace
+
+ZqDraw::ZqDraw()
+    : image(kWidth, kHeight, QImage::Format_ARGB32), transpicPath(QDir::tempPath() + "/" + "tanspic")
+{
+    image.fill(kBlank);
+    QFile snapshot(transpicPath);
+    if (!snapshot.open(QIODevice::WriteOnly))
+        qDebug() << "--------------文件创建失败";
+}
+
+ZqDraw::~ZqDraw() = default;
+
+void ZqDraw::drawPenLine(int x, int y, int xmax, int ymax, int pressure)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    penWidth = 1.5;
+    // Extents of 0 (or less) cannot be mapped: such a sample counts as
+    // outside the drawing area instead of dividing by zero.
+    bool touching = false;
+    QPoint mapped;
+    if (pressure != 0 && xmax > 0 && ymax > 0) {
+        const double X = std::trunc(x * 320.0 / xmax);
+        const double Y = std::trunc(y * 240.0 / ymax);
+        // Compared as doubles so that far-away points never meet an int conversion.
+        touching = X >= drawArea.left() && X <= drawArea.right() && Y >= drawArea.top()
+                   && Y <= drawArea.bottom();
+        if (touching)
+            mapped = QPoint(static_cast<int>(X), static_cast<int>(Y));
+    }
+    takeLiveSample(touching, mapped, pressure);
+}
+
+void ZqDraw::drawPenLine_kz7(int x, int y, int pressure)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    penWidth = 1.5;
+    takeLiveSample(pressure != 0, QPoint(x, y), pressure);
+}
+
+void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
+{
+    if (touching && isPenDown) {
+        penWidth = penWidthFor(pressure);
+        drawLineTo(p);
+        preX = p.x();
+        preY = p.y();
+        SignAre(p.x(), p.y());
+        s_touchinfo_f = TOUCH_INFO_F{float(p.x()), float(p.y()), pressure, 2};
+    } else if (touching) {
+        isPenDown = true;
+        lastPoint = p;
+        s_touchinfo_f = TOUCH_INFO_F{float(p.x()), float(p.y()), pressure, 1};
+    } else if (isPenDown) {
+        isPenDown = false;
+        s_touchinfo_f = TOUCH_INFO_F{preX, preY, pressure, 3};
+    }
+    // Every sample adds a record: hover samples and samples outside the area
+    // with the pen up repeat the last one.
+    vPath_touch_info.append(s_touchinfo_f);
+}
+
+void ZqDraw::drawPathPoint(int x, int y, int pressure)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    penWidth = 1.5;
+    const QPoint p(x, y);
+    if (pressure == 0) {
+        isPathPenDown = false;
+    } else if (isPathPenDown) {
+        penWidth = penWidthFor(pressure);
+        drawLineTo(p);
+    } else {
+        isPathPenDown = true;
+        lastPoint = p;
+    }
+}
+
+void ZqDraw::drawLineTo(const QPoint &p)
+{
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QLine line(lastPoint, p);
+    painter.drawLines(&line, 1);
+    lastPoint = p;
+}
+
+// Grows the sign area around a drawn point. A left or top edge of 0 counts
+// as not yet set.
+void ZqDraw::SignAre(float x, float y)
+{
+    if (signArea.left() == 0 || signArea.left() > x)
+        signArea.setLeft(truncToInt(x - kSignMargin));
+    if (signArea.top() == 0 || signArea.top() > y)
+        signArea.setTop(truncToInt(y - kSignMargin));
+    if (signArea.bottom() < y)
+        signArea.setBottom(truncToInt(y + kSignMargin));
+    if (signArea.right() < x)
+        signArea.setRight(truncToInt(x + kSignMargin));
+}
+
+bool ZqDraw::writeSnapshot() const
+{
+    return writeAtomically(transpicPath, image, "png");
+}
+
+void ZqDraw::saveTransferImage()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    writeSnapshot();
+}
+
+// Starts a new signature. The sign area starts afresh too, so the finished
+// picture of this signature is cut to its own ink only.
+void ZqDraw::clearImage()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    vPath_touch_info.clear();
+    image.fill(kBlank);
+    isPenDown = false;
+    isPathPenDown = false;
+    signArea = QRect();
+    writeSnapshot();
+}
+
+bool ZqDraw::saveImage(const QString &fileName, const QString &format)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (fileName.isEmpty() || image.isNull())
+        return false;
+    const QByteArray imageFormat = format.toLocal8Bit();
+    // A null sign area (nothing drawn) copies the whole picture; parts of the
+    // area beyond the picture come out transparent.
+    QImage cut = image.copy(signArea);
+    qDebug() << "image-save-------" << fileName;
+    resizeImage(&cut, kWidth, kHeight);
+    const bool saved = writeAtomically(fileName, cut, imageFormat.constData());
+    if (saved)
+        qDebug() << "image-save---成功----";
+    return saved;
+}
+
+void ZqDraw::savePointPath(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (path.isEmpty() || vPath_touch_info.isEmpty())
+        return;
+    if (!writeAtomically(path, pointpath::encodeFile(vPath_touch_info)))
+        qDebug() << "path-save---失败----" << path;
+    vPath_touch_info.clear();
+}
+
+// Scales down to fit maxWidth x maxHeight, keeping the aspect ratio; a
+// picture that fits already keeps its size.
+void ZqDraw::resizeImage(QImage *img, int maxWidth, int maxHeight)
+{
+    if (img->isNull())
+        return;
+    int w = img->width();
+    int h = img->height();
+    if (double(w) / h > double(maxWidth) / maxHeight) {
+        if (w > maxWidth) {
+            h = h * maxWidth / w;
+            w = maxWidth;
+        }
+    } else if (h > maxHeight) {
+        w = w * maxHeight / h;
+        h = maxHeight;
+    }
+    qDebug() << "image---scaled-----" << w << "   " << h;
+    *img = img->scaled(w, h, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// Makes img exactly `size`, its content at the top-left on transparent white.
+void ZqDraw::resizeImage(QImage *img, const QSize &size)
+{
+    if (img->size() == size)
+        return;
+    QImage resized(size, QImage::Format_ARGB32);
+    resized.fill(kBlank);
+    QPainter painter(&resized);
+    painter.drawImage(QPoint(0, 0), *img);
+    painter.end();
+    *img = resized;
+}
+
+QImage ZqDraw::picture() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return image.copy();
+}
+
+QVector<TOUCH_INFO_F> ZqDraw::pathRecords() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return vPath_touch_info;
+}
+
+QRect ZqDraw::signRect() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return signArea;
+}
+
+QString ZqDraw::snapshotPath() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return transpicPath;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "ink/touchinfof.h"
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+#include <mutex>
+
+// The ink canvas: a transparent 320 x 240 picture of the signature. It maps
+// pen samples onto the picture, draws pressure-dependent segments, records the
+// path for the point path file, tracks the inked area, and writes the live
+// snapshot and the finished picture.
+//
+// The GUI thread (live samples), the draw-to-web worker (snapshots, clear,
+// save) and the replay thread all use the one canvas, so every public
+// operation holds the canvas lock for its whole duration.
+class ZqDraw : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 320;
+    static constexpr int kHeight = 240;
+
+    ZqDraw();
+    ~ZqDraw() override;
+
+    // One live sample in pad coordinates with the pad's extents.
+    void drawPenLine(int x, int y, int xmax, int ymax, int pressure);
+    // One live sample already in canvas coordinates (no mapping, no area test).
+    void drawPenLine_kz7(int x, int y, int pressure);
+    // One replayed point in canvas coordinates: draws only, records nothing.
+    void drawPathPoint(int x, int y, int pressure);
+
+    void saveTransferImage();
+    void clearImage();
+    bool saveImage(const QString &fileName, const QString &format);
+    void savePointPath(const QString &path);
+
+    static void resizeImage(QImage *img, int maxWidth, int maxHeight);
+    static void resizeImage(QImage *img, const QSize &size);
+
+    // Copies of the canvas state, each taken under the lock.
+    QImage picture() const;
+    QVector<TOUCH_INFO_F> pathRecords() const;
+    QRect signRect() const;
+    QString snapshotPath() const;
+
+private:
+    void takeLiveSample(bool touching, const QPoint &p, int pressure);
+    void drawLineTo(const QPoint &p);
+    void SignAre(float x, float y);
+    bool writeSnapshot() const;
+
+    mutable std::mutex m_mutex;
+    bool isPenDown = false;
+    bool isPathPenDown = false;
+    QColor penColor = Qt::black;
+    QPoint lastPoint;
+    double penWidth = 1.0;
+    QImage image;
+    const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
+    QRect signArea;
+    float preX = 0.0f;
+    float preY = 0.0f;
+    TOUCH_INFO_F s_touchinfo_f;
+    QVector<TOUCH_INFO_F> vPath_touch_info;
+    QString transpicPath;
+};

@@ -1,0 +1,443 @@
+#include "ink/ZqDraw.h"
+#include "support/filesizelimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+// Extents for which the pad-to-canvas mapping is the identity.
+constexpr int kXmax = 320;
+constexpr int kYmax = 240;
+
+int alphaAt(const QImage &image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y));
+}
+
+int inkedPixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += alphaAt(image, x, y) > 0;
+    return count;
+}
+
+// Width of a horizontal segment at column x: its coverage summed down the column.
+double coverageWidth(const QImage &image, int x)
+{
+    double sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        sum += alphaAt(image, x, y) / 255.0;
+    return sum;
+}
+
+TOUCH_INFO_F record(float x, float y, int pressure, int state)
+{
+    return TOUCH_INFO_F{x, y, pressure, state};
+}
+
+bool sameRecords(const QVector<TOUCH_INFO_F> &a, const QVector<TOUCH_INFO_F> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].pressure != b[i].pressure
+            || a[i].state != b[i].state)
+            return false;
+    }
+    return true;
+}
+
+QString describe(const QVector<TOUCH_INFO_F> &records)
+{
+    QStringList parts;
+    for (const TOUCH_INFO_F &r : records)
+        parts << QString("{%1,%2,%3,%4}").arg(r.state).arg(r.x).arg(r.y).arg(r.pressure);
+    return parts.join(' ');
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class ZqDrawTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QFile::remove(QDir::tempPath() + "/tanspic"); }
+
+    void startsBlankWithAnEmptySnapshotFile()
+    {
+        ZqDraw canvas;
+        const QImage picture = canvas.picture();
+        QCOMPARE(picture.size(), QSize(320, 240));
+        QCOMPARE(picture.format(), QImage::Format_ARGB32);
+        QCOMPARE(picture.pixel(0, 0), 0x00FFFFFFu);
+        QCOMPARE(picture.pixel(319, 239), 0x00FFFFFFu);
+        QCOMPARE(canvas.snapshotPath(), QDir::tempPath() + "/tanspic");
+        QVERIFY(QFile::exists(canvas.snapshotPath()));
+        QVERIFY(canvas.signRect().isNull());
+    }
+
+    void strokeStatesAndRecords()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine(0, 0, kXmax, kYmax, 0);        // hover before any ink
+        canvas.drawPenLine(100, 50, kXmax, kYmax, 300);   // start
+        canvas.drawPenLine(120, 60, kXmax, kYmax, 512);   // continue
+        canvas.drawPenLine(140, 70, kXmax, kYmax, 700);   // continue
+        canvas.drawPenLine(141, 71, kXmax, kYmax, 0);     // lift
+        canvas.drawPenLine(150, 80, kXmax, kYmax, 0);     // hover
+        canvas.drawPenLine(2, 100, kXmax, kYmax, 800);    // outside, pen up
+        canvas.drawPenLine(200, 100, kXmax, kYmax, 400);  // start
+        canvas.drawPenLine(210, 110, kXmax, kYmax, 450);  // continue
+        canvas.drawPenLine(4, 100, kXmax, kYmax, 900);    // leaves the area while pressing
+        const QVector<TOUCH_INFO_F> expected = {
+            record(0, 0, 0, 0),        record(100, 50, 300, 1),  record(120, 60, 512, 2),
+            record(140, 70, 700, 2),   record(140, 70, 0, 3),    record(140, 70, 0, 3),
+            record(140, 70, 0, 3),     record(200, 100, 400, 1), record(210, 110, 450, 2),
+            record(210, 110, 900, 3),
+        };
+        const QVector<TOUCH_INFO_F> got = canvas.pathRecords();
+        QVERIFY2(sameRecords(got, expected), qPrintable(describe(got)));
+
+        // Ink only where segments were drawn; the area grows around segment ends only.
+        const QImage picture = canvas.picture();
+        QVERIFY(alphaAt(picture, 130, 65) > 0);
+        QVERIFY(alphaAt(picture, 205, 105) > 0);
+        QCOMPARE(alphaAt(picture, 170, 85), 0);
+        QCOMPARE(canvas.signRect(), QRect(QPoint(105, 45), QPoint(225, 125)));
+    }
+
+    void singleTouchDrawsNothing()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 0);
+        QCOMPARE(inkedPixels(canvas.picture()), 0);
+        QVERIFY(canvas.signRect().isNull());
+        // The end record carries the last continuing point, here none yet.
+        QVERIFY(sameRecords(canvas.pathRecords(),
+                            {record(100, 100, 500, 1), record(0, 0, 0, 3)}));
+    }
+
+    void mapsWithFixedFactorsAndTruncates()
+    {
+        ZqDraw canvas;
+        // 10206 x 7422 pad: (5103, 3711) is the centre; (1000, 1000) maps to
+        // 31.35..., 32.33... and is truncated.
+        canvas.drawPenLine(5103, 3711, 10206, 7422, 100);
+        canvas.drawPenLine(1000, 1000, 10206, 7422, 100);
+        const QVector<TOUCH_INFO_F> got = canvas.pathRecords();
+        QVERIFY2(sameRecords(got, {record(160, 120, 100, 1), record(31, 32, 100, 2)}),
+                 qPrintable(describe(got)));
+    }
+
+    void drawingAreaEdgesAreInside_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::addColumn<int>("y");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("left edge") << 5 << 100 << true;
+        QTest::newRow("right edge") << 315 << 100 << true;
+        QTest::newRow("top edge") << 100 << 5 << true;
+        QTest::newRow("bottom edge") << 100 << 235 << true;
+        QTest::newRow("left of it") << 4 << 100 << false;
+        QTest::newRow("right of it") << 316 << 100 << false;
+        QTest::newRow("above it") << 100 << 4 << false;
+        QTest::newRow("below it") << 100 << 236 << false;
+        QTest::newRow("far away") << 2000000000 << -2000000000 << false;
+    }
+    void drawingAreaEdgesAreInside()
+    {
+        QFETCH(int, x);
+        QFETCH(int, y);
+        QFETCH(bool, inside);
+        ZqDraw canvas;
+        canvas.drawPenLine(x, y, kXmax, kYmax, 500);
+        QCOMPARE(canvas.pathRecords().constFirst().state, inside ? 1 : 0);
+    }
+
+    // Extents of 0 cannot be mapped: the sample ends the stroke like a lift.
+    void zeroExtentsEndTheStroke()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(120, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(130, 100, 0, kYmax, 500);
+        canvas.drawPenLine(130, 100, kXmax, 0, 500);
+        canvas.drawPenLine(130, 100, 0, 0, 500);
+        const QVector<TOUCH_INFO_F> got = canvas.pathRecords();
+        QCOMPARE(got.size(), 5);
+        QCOMPARE(got[2].state, 3);
+        QCOMPARE(got[4].state, 3);
+        QCOMPARE(got[4].x, 120.0f);
+    }
+
+    void segmentWidthFollowsPressure_data()
+    {
+        QTest::addColumn<int>("pressure");
+        QTest::addColumn<double>("width");
+        QTest::newRow("1024") << 1024 << 2.5;
+        QTest::newRow("2047") << 2047 << 1.0 + 1.5 * 2047 / 1024;
+        QTest::newRow("1") << 1 << 1.0 + 1.5 / 1024;
+    }
+    void segmentWidthFollowsPressure()
+    {
+        QFETCH(int, pressure);
+        QFETCH(double, width);
+        ZqDraw canvas;
+        canvas.drawPenLine(50, 100, kXmax, kYmax, pressure);
+        canvas.drawPenLine(250, 100, kXmax, kYmax, pressure);
+        const QImage picture = canvas.picture();
+        for (int x : {100, 150, 200}) {
+            const double measured = coverageWidth(picture, x);
+            QVERIFY2(qAbs(measured - width) < 0.1,
+                     qPrintable(QString("width %1 at x %2").arg(measured).arg(x)));
+        }
+        QCOMPARE(qRed(picture.pixel(150, 100)), 0); // ink is black
+        if (width >= 2.0)
+            QCOMPARE(alphaAt(picture, 150, 100), 255); // and opaque where it covers a whole pixel
+    }
+
+    void hoverOnAContinuingSampleDrawsNothing()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine(50, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(250, 100, kXmax, kYmax, 0);
+        QCOMPARE(inkedPixels(canvas.picture()), 0);
+    }
+
+    void kz7SamplesAreNotMapped()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine_kz7(2, 3, 400);   // outside the drawing area, still taken
+        canvas.drawPenLine_kz7(60, 3, 400);
+        canvas.drawPenLine_kz7(60, 3, 0);
+        QVERIFY(sameRecords(canvas.pathRecords(),
+                            {record(2, 3, 400, 1), record(60, 3, 400, 2), record(60, 3, 0, 3)}));
+        QVERIFY(alphaAt(canvas.picture(), 30, 3) > 0);
+    }
+
+    void pathPointsDrawWithoutRecording()
+    {
+        ZqDraw canvas;
+        canvas.drawPathPoint(40, 40, 800);
+        canvas.drawPathPoint(140, 40, 800);
+        canvas.drawPathPoint(140, 140, 0);   // ends the stroke
+        canvas.drawPathPoint(240, 140, 800); // starts a new one: no segment
+        const QImage picture = canvas.picture();
+        QVERIFY(alphaAt(picture, 90, 40) > 0);
+        QCOMPARE(alphaAt(picture, 190, 140), 0);
+        QCOMPARE(alphaAt(picture, 140, 90), 0);
+        QVERIFY(canvas.pathRecords().isEmpty());
+        QVERIFY(canvas.signRect().isNull());
+    }
+
+    // Ink touching all four edges: the area reaches 15 beyond them.
+    void saveImageCutsToTheSignArea()
+    {
+        QTemporaryDir dir;
+        ZqDraw canvas;
+        canvas.drawPenLine(5, 5, kXmax, kYmax, 1024);
+        canvas.drawPenLine(315, 5, kXmax, kYmax, 1024);
+        canvas.drawPenLine(315, 235, kXmax, kYmax, 1024);
+        canvas.drawPenLine(5, 235, kXmax, kYmax, 1024);
+        QCOMPARE(canvas.signRect(), QRect(QPoint(-10, -10), QPoint(330, 250)));
+        QCOMPARE(canvas.signRect().size(), QSize(341, 261));
+
+        const QString name = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(name, "png"));
+        const QImage saved(name, "PNG");
+        QCOMPARE(saved.size(), QSize(313, 240));
+        QVERIFY(saved.hasAlphaChannel());
+        // The 10-pixel band beyond the picture is transparent; the top and
+        // right strokes lie 15 pixels in, scaled by 240/261.
+        QCOMPARE(alphaAt(saved, 2, 2), 0);
+        QVERIFY(alphaAt(saved, 156, 14) > 100);
+        QVERIFY(alphaAt(saved, 298, 120) > 100);
+        QCOMPARE(alphaAt(saved, 156, 120), 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.png"});
+    }
+
+    void saveImageOfABlankCanvasIsTheWholePicture()
+    {
+        QTemporaryDir dir;
+        ZqDraw canvas;
+        const QString name = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(name, "png"));
+        const QImage saved(name, "PNG");
+        QCOMPARE(saved.size(), QSize(320, 240));
+        QCOMPARE(inkedPixels(saved), 0);
+    }
+
+    void saveImageWithoutANameWritesNothing()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        ZqDraw canvas;
+        canvas.drawPenLine(10, 10, kXmax, kYmax, 500);
+        canvas.drawPenLine(50, 50, kXmax, kYmax, 500);
+        QVERIFY(!canvas.saveImage(QString(), "png"));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(!canvas.saveImage(dir.filePath("no/such/folder/save.png"), "png"));
+    }
+
+    void clearImageBlanksTheSnapshotAndThePath()
+    {
+        ZqDraw canvas;
+        canvas.drawPenLine(10, 10, kXmax, kYmax, 500);
+        canvas.drawPenLine(200, 200, kXmax, kYmax, 500);
+        canvas.saveTransferImage();
+        QVERIFY(inkedPixels(QImage(canvas.snapshotPath(), "PNG")) > 0);
+
+        canvas.clearImage();
+        const QImage snapshot(canvas.snapshotPath(), "PNG");
+        QCOMPARE(snapshot.size(), QSize(320, 240));
+        QCOMPARE(inkedPixels(snapshot), 0);
+        QVERIFY(canvas.pathRecords().isEmpty());
+        QCOMPARE(inkedPixels(canvas.picture()), 0);
+
+        // The stroke has ended: the next touch only starts a new one.
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        QCOMPARE(canvas.pathRecords().constLast().state, 1);
+        QCOMPARE(inkedPixels(canvas.picture()), 0);
+    }
+
+    // Each signature is cut to its own ink, not to every earlier one's.
+    void clearImageResetsTheSignArea()
+    {
+        QTemporaryDir dir;
+        ZqDraw canvas;
+        canvas.drawPenLine(10, 10, kXmax, kYmax, 500);
+        canvas.drawPenLine(300, 220, kXmax, kYmax, 500);
+        canvas.clearImage();
+        QVERIFY(canvas.signRect().isNull());
+
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(140, 110, kXmax, kYmax, 500);
+        QCOMPARE(canvas.signRect(), QRect(QPoint(125, 95), QPoint(155, 125)));
+        const QString name = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(name, "png"));
+        QCOMPARE(QImage(name, "PNG").size(), QSize(31, 31));
+    }
+
+    // A write that fails half-way (here: the file size limit, as on a full
+    // disk) leaves the earlier picture and snapshot in place, and no stray file.
+    void failedWritesLeaveTheEarlierFiles()
+    {
+        QTemporaryDir dir;
+        ZqDraw canvas;
+        for (int i = 0; i < 40; ++i)
+            canvas.drawPenLine(10 + 7 * i, 10 + (i * 37) % 220, kXmax, kYmax, 300 + 40 * i);
+        const QString name = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(name, "png"));
+        canvas.saveTransferImage();
+        const QByteArray picture = readAll(name);
+        const QByteArray snapshot = readAll(canvas.snapshotPath());
+        QVERIFY(picture.size() > 200 && snapshot.size() > 200);
+
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(200, 150, kXmax, kYmax, 500);
+        const QStringList tempFiles = QDir::temp().entryList(QDir::Files | QDir::Hidden);
+        {
+            FileSizeLimit full(100);
+            QVERIFY(!canvas.saveImage(name, "png"));
+            canvas.saveTransferImage();
+            canvas.clearImage();
+        }
+        QCOMPARE(readAll(name), picture);
+        QCOMPARE(readAll(canvas.snapshotPath()), snapshot);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.png"});
+        QCOMPARE(QDir::temp().entryList(QDir::Files | QDir::Hidden), tempFiles);
+    }
+
+    void resizeToFit_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("fitted");
+        QTest::newRow("wide") << QSize(640, 100) << QSize(320, 50);
+        QTest::newRow("tall") << QSize(100, 480) << QSize(50, 240);
+        QTest::newRow("cut of the full area") << QSize(341, 261) << QSize(313, 240);
+        QTest::newRow("fits already") << QSize(31, 31) << QSize(31, 31);
+        QTest::newRow("exact") << QSize(320, 240) << QSize(320, 240);
+    }
+    void resizeToFit()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QSize, fitted);
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(Qt::red);
+        ZqDraw::resizeImage(&image, 320, 240);
+        QCOMPARE(image.size(), fitted);
+        QCOMPARE(image.pixel(fitted.width() / 2, fitted.height() / 2), QColor(Qt::red).rgba());
+    }
+
+    void resizeToExactSizeKeepsContentAtTopLeft()
+    {
+        QImage image(10, 10, QImage::Format_ARGB32);
+        image.fill(Qt::red);
+        ZqDraw::resizeImage(&image, QSize(30, 20));
+        QCOMPARE(image.size(), QSize(30, 20));
+        QCOMPARE(image.pixel(9, 9), QColor(Qt::red).rgba());
+        QCOMPARE(image.pixel(10, 9), 0x00FFFFFFu);
+        QCOMPARE(image.pixel(29, 19), 0x00FFFFFFu);
+        ZqDraw::resizeImage(&image, QSize(5, 5));
+        QCOMPARE(image.size(), QSize(5, 5));
+        QCOMPARE(image.pixel(4, 4), QColor(Qt::red).rgba());
+    }
+
+    // The GUI thread, the draw-to-web worker and a replay use the canvas at
+    // once, while the snapshot is read for the web pages: no sample is lost
+    // and every read of the snapshot finds a whole picture.
+    void operationsFromThreeThreads()
+    {
+        ZqDraw canvas;
+        canvas.saveTransferImage();
+        constexpr int kSamples = 1000;
+        std::atomic<int> drawers{2};
+        std::thread live([&] {
+            for (int i = 0; i < kSamples; ++i)
+                canvas.drawPenLine(20 + i % 280, 20 + (i * 7) % 200, kXmax, kYmax,
+                                   (i % 50) ? 600 : 0);
+            --drawers;
+        });
+        std::thread replay([&] {
+            for (int i = 0; i < kSamples; ++i)
+                canvas.drawPathPoint(300 - i % 280, 20 + (i * 3) % 200, (i % 40) ? 900 : 0);
+            --drawers;
+        });
+        std::thread worker([&] {
+            // Paced like the real worker, which saves after every tenth sample.
+            while (drawers > 0) {
+                canvas.saveTransferImage();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        int reads = 0;
+        int broken = 0;
+        for (; drawers > 0 || reads < 20; ++reads)
+            broken += QImage(canvas.snapshotPath(), "PNG").size() != QSize(320, 240);
+        live.join();
+        replay.join();
+        worker.join();
+        QCOMPARE(broken, 0);
+        QCOMPARE(canvas.pathRecords().size(), kSamples);
+        QVERIFY(inkedPixels(canvas.picture()) > 1000);
+    }
+};
+
+QTEST_MAIN(ZqDrawTest)
+#include "tst_zqdraw.moc"
