@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan demo clean
+.PHONY: build run check check-asan check-tsan check-arm64 demo clean
 
 build:
 	scripts/install-deps.sh build
@@ -30,5 +30,10 @@ check-asan:
 check-tsan:
 	$(MAKE) check BUILD=build-tsan CMAKE_FLAGS=-DZQ_SANITIZE=thread
 
+# Cross-built for aarch64, in-process tests under qemu-user (scripts/check-arm64.sh).
+check-arm64:
+	scripts/install-deps.sh arm64
+	JOBS=$(JOBS) scripts/check-arm64.sh build-arm64
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-arm64

@@ -1,8 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64)
+#        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
+# The arm64 sysroot (scripts/arm64-sysroot.sh) holds the arm64 builds of the
+# build and test groups' -dev and fonts- packages.
 packages_for() {
     case "$1" in
     build) echo build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools \
@@ -11,13 +14,26 @@ packages_for() {
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux ;;
     browser) echo chromium ;;
+    # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the
+    # machine's own Qt code generators.
+    arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \
+                mmdebstrap qemu-user-static ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }
 
+if [ "${1:-}" = --list ]; then
+    shift
+    for group in "$@"; do packages_for "$group"; done
+    exit 0
+fi
+
 wanted=""
+keep_installed=""
 for group in "$@"; do
     wanted="$wanted $(packages_for "$group")"
+    # The arm64 tools are extras: they may not touch the machine's own packages.
+    if [ "$group" = arm64 ]; then keep_installed=yes; fi
 done
 
 missing=""
@@ -42,5 +58,14 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
+if [ -n "$keep_installed" ]; then
+    # shellcheck disable=SC2086
+    changes=$(apt-get -s install --no-install-recommends $missing | grep -E '^(Remv|Inst [^ ]+ \[)' || true)
+    if [ -n "$changes" ]; then
+        echo "install-deps: refusing, installing$missing would change installed packages:" >&2
+        echo "$changes" >&2
+        exit 1
+    fi
+fi
 # shellcheck disable=SC2086
 $sudo apt-get install -y -q --no-install-recommends $missing

@@ -25,9 +25,6 @@ static void initResources()
 
 namespace {
 const char *const kIconPath = ":/image/res/launcher.ico";
-}
-
-namespace {
 // At shutdown, queued jobs (a confirm's save among them) get this long to finish.
 const int kShutdownDrainMs = 10000;
 }
@@ -122,6 +119,17 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+int MainWindow::openSignScreen()
+{
+    if (!m_signScreen)
+        m_signScreen = new SignScreen(nullptr);
+    if (m_signScreen->StartSignScreen() == -1) {
+        CloseSignScreen_10();
+        return -1;
+    }
+    return 0;
+}
+
 SignScreen *MainWindow::signScreen() const
 {
     return m_signScreen;
@@ -150,6 +158,7 @@ void MainWindow::OnDeviceIn(int VID, int PID)
 void MainWindow::OnDeviceOut(int VID, int PID)
 {
     qDebug() << "设备拔出：OnDeviceOut " << VID;
-    if (VID == 0x0B57 && PID == 0x8534) // the T330, whose signing window goes with it
+    // The T330 (type 0) takes its signing window with it.
+    if (VID == 2903 && PID == 34100)
         CloseSignScreen_10();
 }

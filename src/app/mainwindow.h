@@ -34,7 +34,6 @@ public:
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
     CorvanSign *padController() const { return m_sign; }
-    SignScreen *signScreen() const;
 
     // Web requests (defined in src/web).
     void StartSign();
@@ -45,6 +44,10 @@ public:
     // Queues a draw-to-web job for `flag`; callable from any thread.
     void requestDrawToWeb(int flag);
 
+    // The signing window of a type-0 pad: opens it over its monitor, or gives
+    // -1 and keeps no window when no monitor is made for it.
+    int openSignScreen();
+    SignScreen *signScreen() const;
     void CloseSignScreen_10();
     // Replays a Base64 point path file on the canvas in a thread of its own;
     // false (and nothing happens) while an earlier replay is still running.

@@ -2,9 +2,9 @@
 
 #include <QColor>
 #include <QDialog>
+#include <QImage>
 #include <QStringList>
 
-class QImage;
 class QPoint;
 class QPushButton;
 class QRect;
@@ -33,8 +33,7 @@ public:
     // True while a started signing window exists.
     static bool isStarted();
 
-    QImage picture() const;
-    double currentPenWidth() const { return penWidth; }
+    QImage picture() const; // a copy; null until started
 
 protected:
     void paintEvent(QPaintEvent *event) override;

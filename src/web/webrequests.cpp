@@ -2,7 +2,6 @@
 #include "app/mainwindow.h"
 
 #include "app/signingstate.h"
-#include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
 #include "web/WebsocketHandler.h"
@@ -72,15 +71,10 @@ void MainWindow::StartSign()
     if (m_sign->StartSign() != 0)
         return;
 
-    if (m_devInfo.devType == 0) {
-        if (!m_signScreen)
-            m_signScreen = new SignScreen(nullptr);
-        if (m_signScreen->StartSignScreen() == -1) {
-            m_sign->ExitSign();
-            CloseSignScreen_10();
-            showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "));
-            return;
-        }
+    if (m_devInfo.devType == 0 && openSignScreen() == -1) {
+        m_sign->ExitSign();
+        showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "));
+        return;
     }
     zqDraw.load()->clearImage();
     sendFile(false);

@@ -406,28 +406,32 @@ private slots:
     {
         ZqDraw canvas;
         canvas.saveTransferImage();
-        constexpr int kSamples = 3000;
-        std::atomic<bool> drawing{true};
+        constexpr int kSamples = 1000;
+        std::atomic<int> drawers{2};
         std::thread live([&] {
             for (int i = 0; i < kSamples; ++i)
                 canvas.drawPenLine(20 + i % 280, 20 + (i * 7) % 200, kXmax, kYmax,
                                    (i % 50) ? 600 : 0);
+            --drawers;
         });
         std::thread replay([&] {
             for (int i = 0; i < kSamples; ++i)
                 canvas.drawPathPoint(300 - i % 280, 20 + (i * 3) % 200, (i % 40) ? 900 : 0);
+            --drawers;
         });
         std::thread worker([&] {
-            while (drawing)
+            // Paced like the real worker, which saves after every tenth sample.
+            while (drawers > 0) {
                 canvas.saveTransferImage();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         });
         int reads = 0;
         int broken = 0;
-        for (; reads < 200; ++reads)
+        for (; drawers > 0 || reads < 20; ++reads)
             broken += QImage(canvas.snapshotPath(), "PNG").size() != QSize(320, 240);
         live.join();
         replay.join();
-        drawing = false;
         worker.join();
         QCOMPARE(broken, 0);
         QCOMPARE(canvas.pathRecords().size(), kSamples);

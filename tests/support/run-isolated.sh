@@ -4,13 +4,21 @@
 # kernel allows it) a private network namespace, so tests that listen on
 # port 36325 never meet each other or a driver running on the machine.
 #
-# Usage: run-isolated.sh [--preload LIBRARY] [--] PROGRAM [ARGS...]
+# Usage: run-isolated.sh [--preload LIBRARY] [--emulator WORD]... [--] PROGRAM [ARGS...]
+#   --preload:  LD_PRELOAD for PROGRAM alone, not for the tools that start it
+#   --emulator: one word of the qemu-user command line that runs PROGRAM in a
+#               cross build (repeated, in order)
 set -eu
 
+# Shell-quotes one word, for eval.
+quote() { printf "'%s' " "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+
 preload=""
+emulator=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --preload) preload="$2"; shift 2 ;;
+    --emulator) emulator="$emulator$(quote "$2")"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
     esac
@@ -35,8 +43,15 @@ if [ -n "$preload" ]; then
     # A sanitizer runtime must come first in the library list. Only the test
     # program gets the preload: the tools on the way (unshare, sh, ip) are not
     # built with the sanitizer and would report their own leaks.
-    set -- env LD_PRELOAD="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload" "$@"
+    preload="${ZQ_SANITIZER_RUNTIME:+$ZQ_SANITIZER_RUNTIME:}$preload"
+    if [ -n "$emulator" ]; then
+        # qemu-user sets it in the emulated program's environment, not its own.
+        emulator="$emulator-E $(quote "LD_PRELOAD=$preload")"
+    else
+        set -- env LD_PRELOAD="$preload" "$@"
+    fi
 fi
+eval "set -- $emulator \"\$@\""
 
 status=0
 if unshare --net true 2>/dev/null; then

@@ -1,5 +1,6 @@
 #include "support/xsession.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -265,6 +266,19 @@ QImage XSession::screenshot() const
     if (!import.waitForFinished(20000))
         return QImage();
     return QImage::fromData(import.readAllStandardOutput(), "PNG");
+}
+
+int XSession::execTest(QObject *test, int argc, char **argv) const
+{
+    if (m_display.isEmpty()) {
+        qCritical("X session failed: %s", qPrintable(m_error));
+        return 1;
+    }
+    qputenv("DISPLAY", m_display.toLatin1());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QApplication app(argc, argv);
+    return QTest::qExec(test, argc, argv);
 }
 
 QString XSession::run(const QString &program, const QStringList &arguments, int *exitCode, int timeoutMs) const

@@ -41,6 +41,11 @@ public:
 
     QImage screenshot() const;
 
+    // Runs a QTest object with this process as a GUI client of this server
+    // (xcb platform). Call from main() before any Qt application exists, so
+    // that Qt reads the monitors, EDIDs included, as set up here.
+    int execTest(QObject *test, int argc, char **argv) const;
+
     // Runs an X client tool (xdotool, xwininfo, xprop, ...) against this server.
     QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
                 int timeoutMs = 10000) const;
