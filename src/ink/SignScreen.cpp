@@ -1,5 +1,7 @@
 #include "ink/SignScreen.h"
 
+#include "ink/ZqDraw.h"
+
 #include <QDebug>
 #include <QGuiApplication>
 #include <QImage>
@@ -178,14 +180,8 @@ void SignScreen::resizeEvent(QResizeEvent *event)
     QDialog::resizeEvent(event);
 }
 
+// The same growth as the canvas's: content kept at the top-left, the rest transparent.
 void SignScreen::resizeImage(QImage *img, const QSize &size)
 {
-    if (img->size() == size)
-        return;
-    QImage resized(size, QImage::Format_ARGB32);
-    resized.fill(kBlank);
-    QPainter painter(&resized);
-    painter.drawImage(QPoint(0, 0), *img);
-    painter.end();
-    *img = resized;
+    ZqDraw::resizeImage(img, size);
 }
