@@ -242,6 +242,16 @@ private slots:
         s.request("2025", blocker.fileName() + "/signatures");
         QVERIFY(dismissErrorBox(
             s, QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   ")));
+
+        // The names are set all the same: a confirm tries to save there.
+        s.request("2023");
+        QVERIFY(s.waitForBlankImages(1));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(s.pad->ok(QString("pen %1 3000 700").arg(3000 + 300 * i)));
+        s.settle();
+        s.request("2022");
+        QVERIFY(s.waitForBlankImages(2));
+        QVERIFY(s.driver->waitForOutput(blocker.fileName() + "/signatures/save.png", 5000));
         QCOMPARE(s.driver->terminate(), 0);
     }
 
