@@ -117,8 +117,8 @@ void MainWindow::showErrorBox(const QString &text)
     // Without a display a box nobody can see or dismiss would only pile up.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         return;
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("错误"), text, QMessageBox::NoButton, nullptr,
-                    Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("错误"), text);
+    // Exactly these flags: the constructor would add the dialog's own.
     box.setWindowFlags(Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
     QApplication::setQuitOnLastWindowClosed(false);
     box.exec();

@@ -16,14 +16,6 @@
 namespace {
 const QString kNotice = QString::fromUtf8("已经有实例在运行了!!!!");
 
-void skipWelcomeNotice(const DriverProcess &driver)
-{
-    QDir().mkpath(QFileInfo(driver.settingsFile()).path());
-    QFile file(driver.settingsFile());
-    if (file.open(QIODevice::WriteOnly))
-        file.write("[Settings]\nSHOWWELCOMTIPS=false\n");
-}
-
 QString embeddedWindow(const XSession &x, qint64 pid)
 {
     for (const QString &w : x.visibleWindows(pid)) {
@@ -70,7 +62,7 @@ private slots:
     {
         const QString root = freshRoot();
         DriverProcess first(root, x->environment());
-        skipWelcomeNotice(first);
+        QVERIFY(first.skipWelcomeNotice());
         QVERIFY(first.start());
         QVERIFY(DriverProcess::portAccepts(10000));
 
@@ -90,7 +82,7 @@ private slots:
     {
         const QString root = freshRoot();
         DriverProcess first(root, x->environment());
-        skipWelcomeNotice(first);
+        QVERIFY(first.skipWelcomeNotice());
         QVERIFY(first.start());
         QVERIFY(DriverProcess::portAccepts(10000));
         first.kill();
@@ -140,7 +132,7 @@ private slots:
         QVERIFY(desk->startTray());
 
         DriverProcess driver(freshRoot(), desk->environment());
-        skipWelcomeNotice(driver);
+        QVERIFY(driver.skipWelcomeNotice());
         QVERIFY(driver.start());
         QVERIFY(DriverProcess::portAccepts(10000));
 
@@ -171,7 +163,7 @@ private slots:
     void withoutATrayTheDriverStillServesPages()
     {
         DriverProcess driver(freshRoot(), x->environment());
-        skipWelcomeNotice(driver);
+        QVERIFY(driver.skipWelcomeNotice());
         QVERIFY(driver.start());
         QVERIFY(DriverProcess::portAccepts(10000));
         WsClient page;
@@ -189,7 +181,7 @@ private slots:
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::Any, 36325));
         DriverProcess driver(freshRoot(), x->environment());
-        skipWelcomeNotice(driver);
+        QVERIFY(driver.skipWelcomeNotice());
         QVERIFY(driver.start());
         QVERIFY(driver.waitForOutput("WebSocket server: 36325", 10000));
         QTest::qWait(1000);
@@ -209,7 +201,7 @@ private slots:
     {
         QFETCH(int, signalNumber);
         DriverProcess driver(freshRoot(), x->environment());
-        skipWelcomeNotice(driver);
+        QVERIFY(driver.skipWelcomeNotice());
         QVERIFY(driver.start());
         QVERIFY(DriverProcess::portAccepts(10000));
         WsClient page;

@@ -3,6 +3,7 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -27,6 +28,13 @@ DriverProcess::~DriverProcess()
 void DriverProcess::setEnvironmentValue(const QString &name, const QString &value)
 {
     m_env.insert(name, value);
+}
+
+bool DriverProcess::skipWelcomeNotice()
+{
+    QDir().mkpath(homeDir() + "/.config/ZQSignDriver");
+    QFile file(settingsFile());
+    return file.open(QIODevice::WriteOnly) && file.write("[Settings]\nSHOWWELCOMTIPS=false\n") > 0;
 }
 
 bool DriverProcess::start()

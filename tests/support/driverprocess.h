@@ -17,6 +17,8 @@ public:
 
     void setEnvironmentValue(const QString &name, const QString &value);
 
+    // Records the welcome notice as shown, as after a user's first start.
+    bool skipWelcomeNotice();
     bool start();
     // True once something accepts connections on 127.0.0.1:36325.
     static bool portAccepts(int timeoutMs);

@@ -36,12 +36,7 @@ public:
         if (x)
             base = x->environment(base);
         driver.reset(new DriverProcess(root.path(), pad->childEnvironment(base)));
-        QDir().mkpath(driver->homeDir() + "/.config/ZQSignDriver");
-        QFile settings(driver->settingsFile());
-        if (!settings.open(QIODevice::WriteOnly) || settings.write("[Settings]\nSHOWWELCOMTIPS=false\n") < 0)
-            return false;
-        settings.close();
-        if (!driver->start() || !pad->waitReady())
+        if (!driver->skipWelcomeNotice() || !driver->start() || !pad->waitReady())
             return false;
         if (!model.isEmpty() && !pad->plug(model + padOptions))
             return false;

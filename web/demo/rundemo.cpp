@@ -57,12 +57,7 @@ int main(int argc, char **argv)
     QTemporaryDir root;
     PadSim pad(root.path() + "/pad.sock");
     DriverProcess driver(root.path(), pad.childEnvironment());
-    QDir().mkpath(driver.homeDir() + "/.config/ZQSignDriver");
-    QFile settings(driver.settingsFile());
-    if (settings.open(QIODevice::WriteOnly))
-        settings.write("[Settings]\nSHOWWELCOMTIPS=false\n");
-    settings.close();
-    if (!driver.start() || !pad.waitReady())
+    if (!driver.skipWelcomeNotice() || !driver.start() || !pad.waitReady())
         return fail("the driver did not start on the virtual pad");
     if (!pad.plug(model + " serial DEMO000001"))
         return fail("cannot plug a virtual " + model);
