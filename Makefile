@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan check-arm64 demo clean
+.PHONY: build run check check-asan check-tsan check-arm64 demo fuzz clean
 
 build:
 	scripts/install-deps.sh build
@@ -24,6 +24,7 @@ demo: build
 	scripts/install-deps.sh browser
 	scripts/demo.sh $(DEMO_OUTPUT)
 
+# AddressSanitizer together with UndefinedBehaviorSanitizer.
 check-asan:
 	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address
 
@@ -35,5 +36,15 @@ check-arm64:
 	scripts/install-deps.sh arm64
 	JOBS=$(JOBS) scripts/check-arm64.sh build-arm64
 
+# Every libFuzzer target on its seed corpus for FUZZ_SECONDS each (clang,
+# ASan, UBSan); any crash, leak or hang fails.
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/install-deps.sh build fuzz
+	cmake -S . -B build-fuzz -DZQ_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	      -DZQ_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build build-fuzz -j$(JOBS)
+	ctest --test-dir build-fuzz --output-on-failure -j$(JOBS)
+
 clean:
-	rm -rf build build-asan build-tsan build-arm64
+	rm -rf build build-asan build-tsan build-arm64 build-fuzz

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64 fuzz)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -18,6 +18,8 @@ packages_for() {
     # machine's own Qt code generators.
     arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \
                 mmdebstrap qemu-user-static ;;
+    # clang with libFuzzer and the sanitizer runtimes.
+    fuzz) echo clang libclang-rt-14-dev ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }

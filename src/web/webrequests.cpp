@@ -5,6 +5,7 @@
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
 #include "web/WebsocketHandler.h"
+#include "web/webrequest.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -17,13 +18,11 @@
 
 void MainWindow::onTextMessageReceived(const QString &message)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError)
+    const WebRequest request = webrequest::parse(message);
+    if (!request.valid)
         return;
-    const QJsonObject request = document.object();
-    const QString code = request.value("bizcode").toString();
-    const QString data = request.value("body").toObject().value("data").toString();
+    const QString &code = request.bizcode;
+    const QString &data = request.data;
 
     if (code == "2025")
         setOutputDirectory(data);

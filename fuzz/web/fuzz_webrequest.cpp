@@ -1,0 +1,24 @@
+// A page's text message, as the WebSocket server hands it over.
+#include "fuzzer.h"
+#include "web/webrequest.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString message = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+    const WebRequest request = webrequest::parse(message);
+    if (!request.valid) {
+        FUZZ_EXPECT(request.bizcode.isEmpty() && request.data.isEmpty());
+        return 0;
+    }
+    // What is acted on comes from the message itself, field by field.
+    const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
+    FUZZ_EXPECT(request.bizcode == object.value("bizcode").toString());
+    FUZZ_EXPECT(request.data.size() <= message.size());
+    return 0;
+}
