@@ -1,5 +1,7 @@
 #include "pad/penreports.h"
 
+#include "pad/jsonkeys.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -68,8 +70,13 @@ QJsonDocument kz07Json(const QByteArray &report, bool *ok)
     const int end = text.indexOf('\0');
     if (end >= 0)
         text.truncate(end);
+    text = QString::fromUtf8(text).toUtf8();
+    if (jsonRepeatsKeys(text)) {
+        *ok = false;
+        return QJsonDocument();
+    }
     QJsonParseError error;
-    const QJsonDocument json = QJsonDocument::fromJson(QString::fromUtf8(text).toUtf8(), &error);
+    const QJsonDocument json = QJsonDocument::fromJson(text, &error);
     *ok = error.error == QJsonParseError::NoError;
     return json;
 }

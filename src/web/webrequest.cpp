@@ -1,5 +1,7 @@
 #include "web/webrequest.h"
 
+#include "pad/jsonkeys.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -9,8 +11,12 @@ namespace webrequest {
 WebRequest parse(const QString &message)
 {
     WebRequest request;
+    const QByteArray text = message.toUtf8();
+    // A page's protocol never repeats a key; such a message is refused.
+    if (jsonRepeatsKeys(text))
+        return request;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError)
         return request;
     const QJsonObject object = document.object();

@@ -7,7 +7,7 @@
 
 struct WebRequest
 {
-    bool valid = false; // false when the text is not JSON
+    bool valid = false; // false when the text is not JSON or repeats a key
     QString bizcode;    // "" when absent or not a string
     QString data;       // body.data, "" when absent or not a string
 };
