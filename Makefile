@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan check-arm64 demo fuzz clean
+.PHONY: build run check check-asan check-tsan check-arm64 demo fuzz soak clean
 
 build:
 	scripts/install-deps.sh build
@@ -45,6 +45,15 @@ fuzz:
 	      -DZQ_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build build-fuzz -j$(JOBS)
 	ctest --test-dir build-fuzz --output-on-failure -j$(JOBS)
+
+# Signs on the virtual pad for SOAK_SECONDS (default one hour) with several
+# pages connected, printing RSS, descriptors and threads as it goes.
+SOAK_SECONDS ?= 3600
+soak: build
+	scripts/install-deps.sh test
+	cmake -S . -B $(BUILD) -DZQ_SOAK_SECONDS=$(SOAK_SECONDS)
+	status=0; ctest --test-dir $(BUILD) -R '^tst_soak$$' -V || status=$$?; \
+	cmake -S . -B $(BUILD) -DZQ_SOAK_SECONDS=0 >/dev/null; exit $$status
 
 clean:
 	rm -rf build build-asan build-tsan build-arm64 build-fuzz

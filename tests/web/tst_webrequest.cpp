@@ -18,19 +18,19 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QString>("bizcode");
         QTest::addColumn<QString>("data");
-        QTest::newRow("start") << R"({"bizcode":"2023"})" << true << "2023" << "";
-        QTest::newRow("directory") << R"({"bizcode":"2025","body":{"data":"/tmp/x"}})" << true << "2025" << "/tmp/x";
+        QTest::newRow("start") << "{\"bizcode\":\"2023\"}" << true << "2023" << "";
+        QTest::newRow("directory") << "{\"bizcode\":\"2025\",\"body\":{\"data\":\"/tmp/x\"}}" << true << "2025" << "/tmp/x";
         QTest::newRow("spaces") << " { \"body\" : { \"data\" : \"d\" } , \"bizcode\" : \"2020\" } " << true << "2020" << "d";
         QTest::newRow("not JSON") << "{\"bizcode\":" << false << "" << "";
-        QTest::newRow("number code") << R"({"bizcode":2023})" << true << "" << "";
-        QTest::newRow("array") << R"(["2023"])" << true << "" << "";
-        QTest::newRow("same key in two objects") << R"({"a":{"data":"1"},"body":{"data":"2"},"bizcode":"2025"})"
+        QTest::newRow("number code") << "{\"bizcode\":2023}" << true << "" << "";
+        QTest::newRow("array") << "[\"2023\"]" << true << "" << "";
+        QTest::newRow("same key in two objects") << "{\"a\":{\"data\":\"1\"},\"body\":{\"data\":\"2\"},\"bizcode\":\"2025\"}"
                                                  << true << "2025" << "2";
-        QTest::newRow("repeated code") << R"({"bizcode":"2023","bizcode":"2024"})" << false << "" << "";
-        QTest::newRow("repeated body") << R"({"bizcode":"2025","body":{"data":"a"},"body":{"data":"b"}})"
+        QTest::newRow("repeated code") << "{\"bizcode\":\"2023\",\"bizcode\":\"2024\"}" << false << "" << "";
+        QTest::newRow("repeated body") << "{\"bizcode\":\"2025\",\"body\":{\"data\":\"a\"},\"body\":{\"data\":\"b\"}}"
                                        << false << "" << "";
-        QTest::newRow("escaped key") << R"({"bizcode":"2025","b\u006fdy":{"data":"a"}})" << false << "" << "";
-        QTest::newRow("key-like text in a string") << R"({"bizcode":"2040","x":"\"bizcode\":"})" << true << "2040" << "";
+        QTest::newRow("escaped key") << "{\"bizcode\":\"2025\",\"b\\u006fdy\":{\"data\":\"a\"}}" << false << "" << "";
+        QTest::newRow("key-like text in a string") << "{\"bizcode\":\"2040\",\"x\":\"\\\"bizcode\\\":\"}" << true << "2040" << "";
     }
 
     void requestsAreRead()
@@ -46,11 +46,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("repeats");
-        QTest::newRow("none") << QByteArray(R"({"a":1,"b":{"a":2,"c":[{"a":3},{"a":4}]}})") << false;
-        QTest::newRow("top") << QByteArray(R"({"a":{},"a":{}})") << true;
-        QTest::newRow("nested") << QByteArray(R"({"b":[{"a":[1],"a":[2]}]})") << true;
-        QTest::newRow("after a closed object") << QByteArray(R"({"x":{"a":1},"a":1,"y":{"a":1}})") << false;
-        QTest::newRow("unterminated") << QByteArray(R"({"a":"unterminated)") << false;
+        QTest::newRow("none") << QByteArray("{\"a\":1,\"b\":{\"a\":2,\"c\":[{\"a\":3},{\"a\":4}]}}") << false;
+        QTest::newRow("top") << QByteArray("{\"a\":{},\"a\":{}}") << true;
+        QTest::newRow("nested") << QByteArray("{\"b\":[{\"a\":[1],\"a\":[2]}]}") << true;
+        QTest::newRow("after a closed object") << QByteArray("{\"x\":{\"a\":1},\"a\":1,\"y\":{\"a\":1}}") << false;
+        QTest::newRow("unterminated") << QByteArray("{\"a\":\"unterminated") << false;
         QTest::newRow("stray closers") << QByteArray("]]}}{\"a\":1,\"a\":2") << true;
     }
 
@@ -62,7 +62,7 @@ private slots:
 
     void aKz07ReportRepeatingKeysIsNotRead()
     {
-        const QByteArray report = QByteArray(12, '\0') + R"({"info":[],"info":[{"x":"1"}]})";
+        const QByteArray report = QByteArray(12, '\0') + "{\"info\":[],\"info\":[{\"x\":\"1\"}]}";
         bool ok = true;
         penreports::kz07Json(report, &ok);
         QVERIFY(!ok);

@@ -1,0 +1,24 @@
+#pragma once
+
+// A WebSocket client that writes frames byte by byte, for what a well-behaved
+// client library refuses to send: invalid UTF-8, reserved opcodes, bad masks.
+
+#include <QByteArray>
+#include <QTcpSocket>
+
+class RawWsClient
+{
+public:
+    // Connects to 127.0.0.1 and completes the opening handshake.
+    bool open(quint16 port = 36325, int timeoutMs = 5000);
+    // One frame, masked as a client must, with FIN set.
+    void sendFrame(int opcode, const QByteArray &payload);
+    // The status code of the server's close frame, or -1 when none came.
+    int waitForCloseCode(int timeoutMs = 5000);
+    bool waitForDisconnect(int timeoutMs = 5000);
+
+    QTcpSocket socket;
+
+private:
+    QByteArray m_received;
+};

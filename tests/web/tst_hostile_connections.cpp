@@ -1,0 +1,64 @@
+// Many pages at once and a page that never reads: every page is served, the
+// driver gives its descriptors back, and an ordinary signing still succeeds.
+#include "web/hostilesession.h"
+
+#include "support/procstats.h"
+#include "support/rawwsclient.h"
+#include "web/pathfile.h"
+
+#include <QtTest>
+
+class TestHostileConnections : public QObject
+{
+    Q_OBJECT
+
+private:
+    SigningSession s;
+
+private slots:
+    void initTestCase() { QVERIFY(s.start(nullptr, "qz07")); }
+
+    void severalHundredPagesAreAllServedAndReleased()
+    {
+        const int before = procstats::descriptors(s.driver->pid());
+        const int count = 300;
+        std::vector<std::unique_ptr<WsClient>> pages;
+        for (int i = 0; i < count; ++i) {
+            pages.push_back(std::make_unique<WsClient>());
+            QVERIFY2(pages.back()->open(36325, 10000), qPrintable(QString::number(i)));
+        }
+        QVERIFY(answersSerialRequest(s, s.page));
+        // The serial goes to every page.
+        for (const auto &page : pages)
+            QVERIFY(page->waitForMessages(1, 20000));
+        pages.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(procstats::descriptors(s.driver->pid()) <= before + 2, 20000);
+        s.page.messages.clear();
+    }
+
+    void aPageThatNeverReadsHoldsNobodyUp()
+    {
+        // A page whose receive window stays tiny and full: it never reads.
+        RawWsClient stuck;
+        stuck.socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1024);
+        QVERIFY(stuck.open());
+        stuck.socket.setReadBufferSize(1);
+
+        QVERIFY(signsNormally(s));
+        // Every picture of that signing reached the page that reads: one
+        // for samples 1, 11, 21, ... of the path.
+        const PathFileContent path = readPathFile(s.outDir() + "/path.save");
+        QVERIFY(path.valid);
+        QCOMPARE(s.drawingImages(), (path.records.size() + 9) / 10);
+        QVERIFY(s.driver->isRunning());
+    }
+
+    void anOrdinarySigningStillSucceeds()
+    {
+        QVERIFY(signsNormally(s));
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+};
+
+QTEST_MAIN(TestHostileConnections)
+#include "tst_hostile_connections.moc"
