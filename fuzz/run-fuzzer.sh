@@ -8,5 +8,5 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$corpus" "$work/corpus"
 cd "$work"
-exec "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+exec "$fuzzer" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65536 \
      -print_final_stats=1 "$work/corpus"
