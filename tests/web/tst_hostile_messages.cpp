@@ -32,7 +32,7 @@ private slots:
         const QStringList junk{
             "{", "}", "", "null", "42", "\"2023\"", "[\"2040\"]", "{\"bizcode\":", "{\"bizcode\":2040}",
             "{\"bizcode\":[\"2040\"]}", "{\"bizcode\":\"2040 \"}", "{\"bizcode\":\"9999\",\"body\":{\"data\":1}}",
-            "{\"bizcode\":\"2025\",\"body\":\"not an object\"}", QString(200000, '['), QString(100000, '{'),
+            "{\"bizcode\":\"9999\",\"body\":\"not an object\"}", QString(200000, '['), QString(100000, '{'),
             QString("{\"a\":").repeated(50000), QString::fromUtf8("{\"bizcode\":\"２０４０\"}"), QString(QChar(0xFFFF))};
         for (const QString &message : junk)
             s.page.send(message);
