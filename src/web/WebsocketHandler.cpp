@@ -60,6 +60,11 @@ void WebsocketHandler::onNewConnection()
 void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
 {
     socket->sendTextMessage(message);
+    // Only what the kernel refuses counts against the page: bytes left in
+    // Qt's buffer after a flush wait behind a full socket buffer, which a
+    // page that reads keeps emptying.
+    if (socket->bytesToWrite() > kMaxQueuedBytesPerClient)
+        socket->flush();
     if (socket->bytesToWrite() > kMaxQueuedBytesPerClient) {
         qWarning().noquote() << "client" << getIdentifier(socket) << "stopped reading; dropping it";
         socket->abort();
