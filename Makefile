@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan check-arm64 demo clean
+.PHONY: build run check check-asan check-tsan check-arm64 demo bench clean
 
 build:
 	scripts/install-deps.sh build
@@ -23,6 +23,12 @@ DEMO_OUTPUT ?= demo-output
 demo: build
 	scripts/install-deps.sh browser
 	scripts/demo.sh $(DEMO_OUTPUT)
+
+# The driver on the virtual pad under load, measured from a page: one table.
+bench: build
+	scripts/install-deps.sh bench
+	ZQ_BIN_DIR=$(CURDIR)/$(BUILD)/bin ZQ_LIB_DIR=$(CURDIR)/$(BUILD)/lib \
+	    tests/support/run-isolated.sh -- $(BUILD)/bin/zqbench
 
 check-asan:
 	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -14,6 +14,8 @@ packages_for() {
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux ;;
     browser) echo chromium ;;
+    # The bench compares live pictures with an optimal re-encode.
+    bench) echo optipng ;;
     # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the
     # machine's own Qt code generators.
     arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \

@@ -8,7 +8,7 @@
 bool DrawJobs::push(int flag)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (flag == -1 && !m_queued.empty() && m_queued.back() == -1) {
+    if (flag == -1 && waitingPicturesAtTheEnd() >= kMaxWaitingPictures) {
         ++m_merged;
         return false;
     }
@@ -64,6 +64,12 @@ long DrawJobs::mergedPictures() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_merged;
+}
+
+int DrawJobs::waitingPicturesAtTheEnd() const
+{
+    const auto lastCommand = std::find_if(m_queued.rbegin(), m_queued.rend(), [](int flag) { return flag != -1; });
+    return int(std::distance(m_queued.rbegin(), lastCommand));
 }
 
 bool DrawJobs::pictureQueued() const

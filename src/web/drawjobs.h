@@ -9,14 +9,17 @@
 // on its own flag only, so a command is carried out exactly once, by its own
 // job, whatever other jobs were queued or running when it arrived.
 //
-// A picture job asked for while the last queued job is a picture job merges
-// into it: that job encodes the canvas when it runs, so the page gets the
-// newer picture, and a worker that falls behind never piles up pictures.
-// Command jobs never merge and keep their order; each runs after every
-// picture job queued before it.
+// Picture jobs encode the canvas when they run. Up to kMaxWaitingPictures
+// may wait in a row (a batch of samples drawn at once asks for several at
+// nearly the same moment, and each is still sent); a picture job asked for
+// beyond that merges into the last one, so the page gets the newer picture
+// and a worker that falls behind never piles up pictures. Command jobs never
+// merge and keep their order; each runs after every picture job before it.
 class DrawJobs
 {
 public:
+    static constexpr int kMaxWaitingPictures = 8;
+
     // False when the job merged into a queued one (no new job to run).
     bool push(int flag);
     // Worker side: takes the oldest job and counts it as running.
@@ -36,6 +39,7 @@ public:
 
 private:
     bool pictureQueued() const;
+    int waitingPicturesAtTheEnd() const;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
