@@ -18,7 +18,7 @@
 class DrawJobs
 {
 public:
-    static constexpr int kMaxWaitingPictures = 8;
+    static constexpr int kMaxWaitingPictures = 48;
 
     // False when the job merged into a queued one (no new job to run).
     bool push(int flag);

@@ -109,7 +109,7 @@ private slots:
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
         QMetaObject::invokeMethod(window.drawToWebWorker(), [released] { released.wait(); }, Qt::QueuedConnection);
-        const int samples = 300; // 30 picture jobs asked for
+        const int samples = 10 * (DrawJobs::kMaxWaitingPictures + 20); // 20 more picture jobs than may wait
         for (int i = 0; i < samples; ++i)
             window.OnTouchInfoFun(TOUCH_INFO{2000 + 20 * i, 3000 + 10 * (i % 200), 900, -1});
         window.OnTouchInfoFun(TOUCH_INFO{0, 0, 0, 3});
