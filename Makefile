@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan check-arm64 demo fuzz soak clean
+.PHONY: build run check check-asan check-tsan check-arm64 demo bench fuzz soak clean
 
 build:
 	scripts/install-deps.sh build
@@ -25,6 +25,12 @@ demo: build
 	scripts/demo.sh $(DEMO_OUTPUT)
 
 # AddressSanitizer together with UndefinedBehaviorSanitizer.
+# The driver on the virtual pad under load, measured from a page: one table.
+bench: build
+	scripts/install-deps.sh bench
+	ZQ_BIN_DIR=$(CURDIR)/$(BUILD)/bin ZQ_LIB_DIR=$(CURDIR)/$(BUILD)/lib \
+	    tests/support/run-isolated.sh -- $(BUILD)/bin/zqbench
+
 check-asan:
 	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address
 

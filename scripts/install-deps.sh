@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64 fuzz)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64 fuzz)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -9,11 +9,13 @@ set -eu
 packages_for() {
     case "$1" in
     build) echo build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools \
-                libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev ;;
+                libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux ;;
     browser) echo chromium ;;
+    # The bench compares live pictures with an optimal re-encode.
+    bench) echo optipng ;;
     # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the
     # machine's own Qt code generators.
     arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \

@@ -264,7 +264,7 @@ std::string help()
         "reply HEX",
         "pen X Y P",
         "button confirm|resign|cancel",
-        "stroke FILE|demo [rate HZ] | stroke stop",
+        "stroke FILE|demo [rate HZ|max] | stroke stop",
         "fault none|stall|fail-open|fail-write|fail-read|fail-list|fail-init|fail-hotplug|fail-descriptor|"
         "fail-string",
         "hotplug on|off",
@@ -282,8 +282,9 @@ std::string stroke(const Words &words)
         return "ok stopped";
     }
     if (words.size() != 2 && !(words.size() == 4 && words[2] == "rate"))
-        throw Failure{"usage: stroke FILE|demo [rate HZ] | stroke stop"};
-    const int rate = words.size() == 4 ? number(words[3], 1, 2000, "rate") : kDefaultStrokeRate;
+        throw Failure{"usage: stroke FILE|demo [rate HZ|max] | stroke stop"};
+    const bool flood = words.size() == 4 && words[3] == "max";
+    const int rate = words.size() == 4 ? (flood ? 0 : number(words[3], 1, kMaxStrokeRate, "rate")) : kDefaultStrokeRate;
     std::shared_ptr<Device> device;
     {
         Bench &bench = Bench::instance();
@@ -298,7 +299,7 @@ std::string stroke(const Words &words)
         throw Failure{error};
     const size_t count = steps.size();
     StrokePlayer::instance().play(device, std::move(steps), rate);
-    return "ok stroke " + std::to_string(count) + " steps at " + std::to_string(rate) + " Hz";
+    return "ok stroke " + std::to_string(count) + " steps at " + (flood ? std::string("max") : std::to_string(rate) + " Hz");
 }
 
 } // namespace

@@ -136,7 +136,7 @@ std::string StrokePlayer::progress()
 void StrokePlayer::run(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate)
 {
     Bench &bench = device->bench;
-    const auto period = std::chrono::nanoseconds(1000000000LL / rate);
+    const auto period = std::chrono::nanoseconds(rate > 0 ? 1000000000LL / rate : 0);
     auto due = std::chrono::steady_clock::now();
     std::vector<PenSample> batch;
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -146,7 +146,17 @@ void StrokePlayer::run(std::shared_ptr<Device> device, std::vector<StrokeStep> s
                 break;
         }
         due += period;
-        std::lock_guard<std::mutex> lock(bench.mutex);
+        std::unique_lock<std::mutex> lock(bench.mutex);
+        if (rate == 0) {
+            // The host empties its queue without telling: look again shortly.
+            auto stopped = [this] {
+                std::lock_guard<std::mutex> stopLock(m_mutex);
+                return m_stop;
+            };
+            while (device->attached && device->handle && device->pad->streaming()
+                   && device->handle->unread.size() >= kMaxUnreadReports && !stopped())
+                bench.changed.wait_for(lock, std::chrono::microseconds(200));
+        }
         if (!device->attached)
             break;
         const StrokeStep &step = steps[i];

@@ -28,6 +28,8 @@ class StrokePlayer
 public:
     static StrokePlayer &instance();
     // Replaces whatever is playing. Must be called without the bench's lock.
+    // Rate 0 plays as fast as the host takes the reports: each waits until
+    // the host's unread queue has room, so none is lost on the way.
     void play(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate);
     void stop();
     std::string progress();
@@ -46,6 +48,7 @@ private:
 };
 
 constexpr int kDefaultStrokeRate = 200;
+constexpr int kMaxStrokeRate = 20000;
 constexpr size_t kMaxStrokeSteps = 100000;
 
 } // namespace padsim

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/pensamplequeue.h"
 #include "app/signingstate.h"
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
@@ -40,7 +41,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_sign = new CorvanSign();
     if (!zqDraw)
         zqDraw = new ZqDraw(); // the one canvas, kept for the life of the process
-    transWebpicPath.set(QDir::tempPath() + "/" + "tanspic");
 
     m_drawJobs = new DrawJobs();
     m_drawToWeb = new DrawToWebRunnable(m_drawJobs);
@@ -49,10 +49,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_drawToWebThread->start(QThread::InheritPriority);
 
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
+    m_wsThread = new QThread();
+    m_wsHandler->moveToThread(m_wsThread);
+    m_wsThread->start(QThread::InheritPriority);
 
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
     connect(this, &MainWindow::drawToWeb, m_drawToWeb, &DrawToWebRunnable::OnDrawToWeb);
-    connect(m_sign, &CorvanSign::TouchInfoFun, this, &MainWindow::OnTouchInfoFun);
+    m_penSamples = new PenSampleQueue([this](const TOUCH_INFO &sample) { OnTouchInfoFun(sample); }, this);
+    connect(m_sign, &CorvanSign::TouchInfoFun, m_penSamples, &PenSampleQueue::push, Qt::DirectConnection);
     connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
     connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
 }
@@ -73,7 +77,12 @@ MainWindow::~MainWindow()
     delete m_drawToWebThread;
     delete m_drawJobs;
     CloseSignScreen_10();
-    delete m_wsHandler;
+    // Deleted in its own thread, after every message queued to it.
+    QMetaObject::invokeMethod(m_wsHandler, [handler = m_wsHandler] { delete handler; },
+                              Qt::BlockingQueuedConnection);
+    m_wsThread->quit();
+    m_wsThread->wait();
+    delete m_wsThread;
     delete m_trayIcon;
     delete m_quitAction;
     delete m_trayMenu;

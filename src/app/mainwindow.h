@@ -15,6 +15,7 @@ class CorvanSign;
 class DrawJobs;
 class DrawPathThread;
 class DrawToWebRunnable;
+class PenSampleQueue;
 class QAction;
 class QMenu;
 class QThread;
@@ -37,8 +38,8 @@ public:
 
     // Web requests (defined in src/web).
     void StartSign();
-    void sendFile(bool flag); // GUI or worker thread
-    QString QFiletoBase64(const QString &path);
+    // Broadcasts one picture message; GUI or worker thread.
+    void sendFile(bool flag, const QByteArray &png);
     // One pen sample (-1) or command (2 re-sign, 3 confirm, 4 cancel).
     void OnSignScreenBtnClick(int commFlag);
     // Queues a draw-to-web job for `flag`; callable from any thread.
@@ -54,6 +55,7 @@ public:
     bool startPathReplay(const QString &base64);
     void drawPath(QString data); // runs on the replay thread
     DrawPathThread *drawPathThread() const { return m_drawPathThread; }
+    DrawToWebRunnable *drawToWebWorker() const { return m_drawToWeb; }
 
 signals:
     void drawToWeb();
@@ -84,9 +86,12 @@ private:
     // Cleared by itself when the window deletes itself on close.
     QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;
+    PenSampleQueue *m_penSamples = nullptr;
     DrawJobs *m_drawJobs = nullptr;
     DrawToWebRunnable *m_drawToWeb = nullptr;
     QThread *m_drawToWebThread = nullptr;
+    // The server and its sockets: sending never waits behind drawing.
+    QThread *m_wsThread = nullptr;
     DrawPathThread *m_drawPathThread = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;

@@ -2,7 +2,6 @@
 
 std::atomic<MainWindow *> mdialog{nullptr};
 std::atomic<ZqDraw *> zqDraw{nullptr};
-SharedValue<QString> transWebpicPath;
 SharedValue<QString> strSavePicName;
 SharedValue<QString> strSavePathName;
 SharedValue<QString> webDrawPathPointData;

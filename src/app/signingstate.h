@@ -43,7 +43,6 @@ private:
 
 extern std::atomic<MainWindow *> mdialog;
 extern std::atomic<ZqDraw *> zqDraw;
-extern SharedValue<QString> transWebpicPath;      // the live ink snapshot file
 extern SharedValue<QString> strSavePicName;       // set by request 2025
 extern SharedValue<QString> strSavePathName;      // set by request 2025
 extern SharedValue<QString> webDrawPathPointData; // Base64 path text of the last replay request

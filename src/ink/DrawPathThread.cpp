@@ -5,6 +5,7 @@
 #include "ink/ZqDraw.h"
 #include "ink/pointpath.h"
 #include "pad/base64.h"
+#include "web/drawjobs.h"
 
 #include <QDebug>
 
@@ -78,7 +79,15 @@ void MainWindow::drawPath(QString data)
             canvas->drawPathPoint(point.x, point.y, 0);
         canvas->drawPathPoint(point.x, point.y, point.pressure);
         ExcCommFlag = -1;
-        if (pointIndexa.fetch_add(1) % 10 == 0)
+        if (pointIndexa.fetch_add(1) % 10 == 0) {
+            // Paced by the worker: at most one picture of the replay waits,
+            // so none merges and a command sent meanwhile is not stuck
+            // behind thousands of them.
+            while (!m_drawJobs->waitUntilNoPictureQueued(100)) {
+                if (QThread::currentThread()->isInterruptionRequested())
+                    return;
+            }
             requestDrawToWeb(-1);
+        }
     }
 }

@@ -4,8 +4,6 @@
 
 #include <QBuffer>
 #include <QDebug>
-#include <QDir>
-#include <QFile>
 #include <QPainter>
 #include <QPen>
 #include <QSaveFile>
@@ -14,7 +12,6 @@
 #include <cmath>
 
 namespace {
-constexpr uint kBlank = 0x00FFFFFF; // white with alpha 0: untouched pixels are transparent
 constexpr int kSignMargin = 15;
 
 // Segment width for a pressure: 1.0 + 1.5 * pressure / 1024.
@@ -50,13 +47,9 @@ bool writeAtomically(const QString &fileName, const QImage &picture, const char 
 }
 } // namespace
 
-ZqDraw::ZqDraw()
-    : image(kWidth, kHeight, QImage::Format_ARGB32), transpicPath(QDir::tempPath() + "/" + "tanspic")
+ZqDraw::ZqDraw() : image(kWidth, kHeight, QImage::Format_ARGB32)
 {
     image.fill(kBlank);
-    QFile snapshot(transpicPath);
-    if (!snapshot.open(QIODevice::WriteOnly))
-        qDebug() << "--------------文件创建失败";
 }
 
 ZqDraw::~ZqDraw() = default;
@@ -151,17 +144,6 @@ void ZqDraw::SignAre(float x, float y)
         signArea.setRight(truncToInt(x + kSignMargin));
 }
 
-bool ZqDraw::writeSnapshot() const
-{
-    return writeAtomically(transpicPath, image, "png");
-}
-
-void ZqDraw::saveTransferImage()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    writeSnapshot();
-}
-
 // Starts a new signature. The sign area starts afresh too, so the finished
 // picture of this signature is cut to its own ink only.
 void ZqDraw::clearImage()
@@ -172,7 +154,6 @@ void ZqDraw::clearImage()
     isPenDown = false;
     isPathPenDown = false;
     signArea = QRect();
-    writeSnapshot();
 }
 
 bool ZqDraw::saveImage(const QString &fileName, const QString &format)
@@ -252,10 +233,4 @@ QRect ZqDraw::signRect() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return signArea;
-}
-
-QString ZqDraw::snapshotPath() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return transpicPath;
 }

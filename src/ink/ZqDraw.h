@@ -15,8 +15,9 @@
 
 // The ink canvas: a transparent 320 x 240 picture of the signature. It maps
 // pen samples onto the picture, draws pressure-dependent segments, records the
-// path for the point path file, tracks the inked area, and writes the live
-// snapshot and the finished picture.
+// path for the point path file, tracks the inked area, and writes the
+// finished picture. Live pictures are encoded from picture() copies, outside
+// the lock, so drawing never waits for an encode.
 //
 // The GUI thread (live samples), the draw-to-web worker (snapshots, clear,
 // save) and the replay thread all use the one canvas, so every public
@@ -27,6 +28,7 @@ class ZqDraw : public QObject
 public:
     static constexpr int kWidth = 320;
     static constexpr int kHeight = 240;
+    static constexpr uint kBlank = 0x00FFFFFF; // white with alpha 0: untouched pixels are transparent
 
     ZqDraw();
     ~ZqDraw() override;
@@ -38,7 +40,6 @@ public:
     // One replayed point in canvas coordinates: draws only, records nothing.
     void drawPathPoint(int x, int y, int pressure);
 
-    void saveTransferImage();
     void clearImage();
     bool saveImage(const QString &fileName, const QString &format);
     void savePointPath(const QString &path);
@@ -50,13 +51,11 @@ public:
     QImage picture() const;
     QVector<TOUCH_INFO_F> pathRecords() const;
     QRect signRect() const;
-    QString snapshotPath() const;
 
 private:
     void takeLiveSample(bool touching, const QPoint &p, int pressure);
     void drawLineTo(const QPoint &p);
     void SignAre(float x, float y);
-    bool writeSnapshot() const;
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;
@@ -71,5 +70,4 @@ private:
     float preY = 0.0f;
     TOUCH_INFO_F s_touchinfo_f;
     QVector<TOUCH_INFO_F> vPath_touch_info;
-    QString transpicPath;
 };

@@ -4,6 +4,7 @@
 #include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "web/drawjobs.h"
+#include "web/livepicture.h"
 
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
@@ -18,15 +19,15 @@ void DrawToWebRunnable::OnDrawToWeb()
     MainWindow *window = mdialog;
     switch (flag) {
     case -1:
-        canvas->saveTransferImage();
-        window->sendFile(true);
+        // Copied under the canvas lock, encoded outside it.
+        window->sendFile(true, livepicture::encode(canvas->picture()));
         break;
     case 2: {
         // The command set the pressure to 0, which ends the canvas's stroke.
         const TOUCH_INFO_F sample = touchinfo_f.get();
         canvas->drawPenLine(int(sample.x), int(sample.y), devXmax, devYmax, sample.pressure);
         canvas->clearImage();
-        window->sendFile(false);
+        window->sendFile(false, livepicture::blank());
         isOnTouch = true;
         break;
     }
@@ -34,11 +35,11 @@ void DrawToWebRunnable::OnDrawToWeb()
         canvas->savePointPath(strSavePathName.get());
         canvas->saveImage(strSavePicName.get(), "png");
         canvas->clearImage();
-        window->sendFile(false);
+        window->sendFile(false, livepicture::blank());
         break;
     case 4:
         canvas->clearImage();
-        window->sendFile(false);
+        window->sendFile(false, livepicture::blank());
         break;
     default:
         break;

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QHostAddress>
+#include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -47,6 +48,10 @@ void WebsocketHandler::onNewConnection()
     socket->setParent(this);
     socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
+    // A frame goes out as header and payload writes: without this, Nagle's
+    // rule holds the payload's last segment for the page's delayed ACK.
+    if (auto *tcp = socket->findChild<QTcpSocket *>())
+        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
@@ -60,6 +65,11 @@ void WebsocketHandler::onNewConnection()
 void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
 {
     socket->sendTextMessage(message);
+    // Only what the kernel refuses counts against the page: bytes left in
+    // Qt's buffer after a flush wait behind a full socket buffer, which a
+    // page that reads keeps emptying.
+    if (socket->bytesToWrite() > kMaxQueuedBytesPerClient)
+        socket->flush();
     if (socket->bytesToWrite() > kMaxQueuedBytesPerClient) {
         qWarning().noquote() << "client" << getIdentifier(socket) << "stopped reading; dropping it";
         socket->abort();

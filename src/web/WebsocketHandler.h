@@ -16,7 +16,8 @@ public:
     // Far above any real request (a replayed path file of a long signature is
     // under 2 MB); a bigger message closes only its sender's connection.
     static constexpr quint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
-    // A page that stops reading is dropped once this much waits for it.
+    // A page that stops reading is dropped once this much waits for it
+    // beyond what its socket buffer holds.
     static constexpr qint64 kMaxQueuedBytesPerClient = 16 * 1024 * 1024;
 
     explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr);

@@ -2,23 +2,32 @@
 
 #include "app/signingstate.h"
 
+#include <algorithm>
 #include <chrono>
 
-void DrawJobs::push(int flag)
+bool DrawJobs::push(int flag)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (flag == -1 && waitingPicturesAtTheEnd() >= kMaxWaitingPictures) {
+        ++m_merged;
+        return false;
+    }
     m_queued.push_back(flag);
+    return true;
 }
 
 bool DrawJobs::startNext(int *flag)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_queued.empty())
-        return false;
-    *flag = m_queued.front();
-    m_queued.pop_front();
-    ++m_running;
-    isOnDrawing = m_running;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_queued.empty())
+            return false;
+        *flag = m_queued.front();
+        m_queued.pop_front();
+        ++m_running;
+        isOnDrawing = m_running;
+    }
+    m_changed.notify_all();
     return true;
 }
 
@@ -43,4 +52,27 @@ bool DrawJobs::waitUntilAllDone(int timeoutMs)
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [this] { return m_running == 0 && m_queued.empty(); });
+}
+
+bool DrawJobs::waitUntilNoPictureQueued(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !pictureQueued(); });
+}
+
+long DrawJobs::mergedPictures() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_merged;
+}
+
+int DrawJobs::waitingPicturesAtTheEnd() const
+{
+    const auto lastCommand = std::find_if(m_queued.rbegin(), m_queued.rend(), [](int flag) { return flag != -1; });
+    return int(std::distance(m_queued.rbegin(), lastCommand));
+}
+
+bool DrawJobs::pictureQueued() const
+{
+    return std::find(m_queued.begin(), m_queued.end(), -1) != m_queued.end();
 }

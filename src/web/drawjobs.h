@@ -8,10 +8,20 @@
 // requested for (-1 pen sample, 2 re-sign, 3 confirm, 4 cancel). A job acts
 // on its own flag only, so a command is carried out exactly once, by its own
 // job, whatever other jobs were queued or running when it arrived.
+//
+// Picture jobs encode the canvas when they run. Up to kMaxWaitingPictures
+// may wait in a row (a batch of samples drawn at once asks for several at
+// nearly the same moment, and each is still sent); a picture job asked for
+// beyond that merges into the last one, so the page gets the newer picture
+// and a worker that falls behind never piles up pictures. Command jobs never
+// merge and keep their order; each runs after every picture job before it.
 class DrawJobs
 {
 public:
-    void push(int flag);
+    static constexpr int kMaxWaitingPictures = 48;
+
+    // False when the job merged into a queued one (no new job to run).
+    bool push(int flag);
     // Worker side: takes the oldest job and counts it as running.
     bool startNext(int *flag);
     void finish();
@@ -20,10 +30,20 @@ public:
     bool waitWhileOneRuns(int timeoutMs);
     // Blocks until every queued job has been carried out; false on time-out.
     bool waitUntilAllDone(int timeoutMs);
+    // Blocks until no picture job waits to start; false on time-out. A
+    // replay paces itself by this so that none of its pictures merge.
+    bool waitUntilNoPictureQueued(int timeoutMs);
+
+    // Picture jobs merged into an earlier one so far.
+    long mergedPictures() const;
 
 private:
-    std::mutex m_mutex;
+    bool pictureQueued() const;
+    int waitingPicturesAtTheEnd() const;
+
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<int> m_queued;
     int m_running = 0;
+    long m_merged = 0;
 };

@@ -90,6 +90,6 @@ void MainWindow::OnSignScreenBtnClick(int commFlag)
 
 void MainWindow::requestDrawToWeb(int flag)
 {
-    m_drawJobs->push(flag);
-    emit drawToWeb();
+    if (m_drawJobs->push(flag))
+        emit drawToWeb();
 }

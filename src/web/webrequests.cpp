@@ -6,6 +6,7 @@
 #include "pad/CorvanSign.h"
 #include "web/WebsocketHandler.h"
 #include "web/webrequest.h"
+#include "web/livepicture.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -76,7 +77,7 @@ void MainWindow::StartSign()
         return;
     }
     zqDraw.load()->clearImage();
-    sendFile(false);
+    sendFile(false, livepicture::blank());
     isOnTouch = true;
 }
 
@@ -93,21 +94,13 @@ void MainWindow::sendSerialNumber()
     m_wsHandler->sendMessage(text);
 }
 
-void MainWindow::sendFile(bool flag)
+void MainWindow::sendFile(bool flag, const QByteArray &png)
 {
     // QJsonObject keeps its keys sorted, which is exactly the order pages
     // expect: bizcode, body, bool.
-    const QJsonObject body{{"signbase64", QFiletoBase64(transWebpicPath.get())}};
+    const QJsonObject body{{"signbase64", QString::fromLatin1(png.toBase64())}};
     const QJsonObject reply{{"bizcode", "2006"}, {"body", body}, {"bool", flag}};
     m_wsHandler->sendMessage(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
-}
-
-QString MainWindow::QFiletoBase64(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLatin1(file.readAll().toBase64());
 }
 
 void MainWindow::showErrorBox(const QString &text)

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QMenu>
 #include <QTest>
@@ -23,7 +24,7 @@ private slots:
         QCOMPARE(window.windowTitle(), QString("MainWindow"));
         QVERIFY(!window.isVisible());
         QCOMPARE(mdialog.load(), &window);
-        QCOMPARE(transWebpicPath.get(), QDir::tempPath() + "/tanspic");
+        QVERIFY(!QFile::exists(QDir::tempPath() + "/tanspic"));
         QVERIFY(QMetaType::type("TOUCH_INFO") != QMetaType::UnknownType);
 
         QVERIFY(window.webSocketHandler()->isListening());

@@ -76,19 +76,21 @@ class ZqDrawTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { QFile::remove(QDir::tempPath() + "/tanspic"); }
-
-    void startsBlankWithAnEmptySnapshotFile()
+    // No picture of a signature ever lands in the shared temporary directory.
+    void startsBlankAndWritesNothingToTheTemporaryDirectory()
     {
+        const QStringList tempFiles = QDir::temp().entryList(QDir::Files | QDir::Hidden);
         ZqDraw canvas;
         const QImage picture = canvas.picture();
         QCOMPARE(picture.size(), QSize(320, 240));
         QCOMPARE(picture.format(), QImage::Format_ARGB32);
         QCOMPARE(picture.pixel(0, 0), 0x00FFFFFFu);
         QCOMPARE(picture.pixel(319, 239), 0x00FFFFFFu);
-        QCOMPARE(canvas.snapshotPath(), QDir::tempPath() + "/tanspic");
-        QVERIFY(QFile::exists(canvas.snapshotPath()));
         QVERIFY(canvas.signRect().isNull());
+        canvas.drawPenLine(10, 10, kXmax, kYmax, 500);
+        canvas.drawPenLine(200, 200, kXmax, kYmax, 500);
+        canvas.clearImage();
+        QCOMPARE(QDir::temp().entryList(QDir::Files | QDir::Hidden), tempFiles);
     }
 
     void strokeStatesAndRecords()
@@ -295,20 +297,17 @@ private slots:
         QVERIFY(!canvas.saveImage(dir.filePath("no/such/folder/save.png"), "png"));
     }
 
-    void clearImageBlanksTheSnapshotAndThePath()
+    void clearImageBlanksThePictureAndThePath()
     {
         ZqDraw canvas;
         canvas.drawPenLine(10, 10, kXmax, kYmax, 500);
         canvas.drawPenLine(200, 200, kXmax, kYmax, 500);
-        canvas.saveTransferImage();
-        QVERIFY(inkedPixels(QImage(canvas.snapshotPath(), "PNG")) > 0);
+        QVERIFY(inkedPixels(canvas.picture()) > 0);
 
         canvas.clearImage();
-        const QImage snapshot(canvas.snapshotPath(), "PNG");
-        QCOMPARE(snapshot.size(), QSize(320, 240));
-        QCOMPARE(inkedPixels(snapshot), 0);
         QVERIFY(canvas.pathRecords().isEmpty());
         QCOMPARE(inkedPixels(canvas.picture()), 0);
+        QCOMPARE(canvas.picture().pixel(100, 100), 0x00FFFFFFu);
 
         // The stroke has ended: the next touch only starts a new one.
         canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
@@ -335,7 +334,7 @@ private slots:
     }
 
     // A write that fails half-way (here: the file size limit, as on a full
-    // disk) leaves the earlier picture and snapshot in place, and no stray file.
+    // disk) leaves the earlier picture in place, and no stray file.
     void failedWritesLeaveTheEarlierFiles()
     {
         QTemporaryDir dir;
@@ -344,10 +343,8 @@ private slots:
             canvas.drawPenLine(10 + 7 * i, 10 + (i * 37) % 220, kXmax, kYmax, 300 + 40 * i);
         const QString name = dir.filePath("save.png");
         QVERIFY(canvas.saveImage(name, "png"));
-        canvas.saveTransferImage();
         const QByteArray picture = readAll(name);
-        const QByteArray snapshot = readAll(canvas.snapshotPath());
-        QVERIFY(picture.size() > 200 && snapshot.size() > 200);
+        QVERIFY(picture.size() > 200);
 
         canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
         canvas.drawPenLine(200, 150, kXmax, kYmax, 500);
@@ -355,11 +352,9 @@ private slots:
         {
             FileSizeLimit full(100);
             QVERIFY(!canvas.saveImage(name, "png"));
-            canvas.saveTransferImage();
             canvas.clearImage();
         }
         QCOMPARE(readAll(name), picture);
-        QCOMPARE(readAll(canvas.snapshotPath()), snapshot);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.png"});
         QCOMPARE(QDir::temp().entryList(QDir::Files | QDir::Hidden), tempFiles);
     }
@@ -400,14 +395,14 @@ private slots:
     }
 
     // The GUI thread, the draw-to-web worker and a replay use the canvas at
-    // once, while the snapshot is read for the web pages: no sample is lost
-    // and every read of the snapshot finds a whole picture.
+    // once, while copies are taken for the web pages: no sample is lost and
+    // every copy is a whole picture.
     void operationsFromThreeThreads()
     {
         ZqDraw canvas;
-        canvas.saveTransferImage();
         constexpr int kSamples = 1000;
         std::atomic<int> drawers{2};
+        std::atomic<int> brokenCopies{0};
         std::thread live([&] {
             for (int i = 0; i < kSamples; ++i)
                 canvas.drawPenLine(20 + i % 280, 20 + (i * 7) % 200, kXmax, kYmax,
@@ -422,18 +417,19 @@ private slots:
         std::thread worker([&] {
             // Paced like the real worker, which saves after every tenth sample.
             while (drawers > 0) {
-                canvas.saveTransferImage();
+                brokenCopies += canvas.picture().size() != QSize(320, 240);
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
         int reads = 0;
         int broken = 0;
         for (; drawers > 0 || reads < 20; ++reads)
-            broken += QImage(canvas.snapshotPath(), "PNG").size() != QSize(320, 240);
+            broken += canvas.picture().size() != QSize(320, 240);
         live.join();
         replay.join();
         worker.join();
         QCOMPARE(broken, 0);
+        QCOMPARE(brokenCopies.load(), 0);
         QCOMPARE(canvas.pathRecords().size(), kSamples);
         QVERIFY(inkedPixels(canvas.picture()) > 1000);
     }

@@ -108,7 +108,7 @@ private slots:
             {"button ok", "error: usage: button confirm|resign|cancel"},
             {"fault melt", "error: unknown fault 'melt'"},
             {"hotplug maybe", "error: usage: hotplug on|off"},
-            {"stroke", "error: usage: stroke FILE|demo [rate HZ] | stroke stop"},
+            {"stroke", "error: usage: stroke FILE|demo [rate HZ|max] | stroke stop"},
             {"log everything", "error: usage: log [clear]"},
         };
         for (const auto &c : cases)
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(m_sim.command("report 0102"), QString("error: no pad is open"));
         QCOMPARE(m_sim.command("reply 0102"), QString("error: t330 answers no queries"));
         QCOMPARE(m_sim.command("pen -1 2 3"), QString("error: X must be a number from 0 to 65535"));
-        QCOMPARE(m_sim.command("stroke demo rate 0"), QString("error: rate must be a number from 1 to 2000"));
+        QCOMPARE(m_sim.command("stroke demo rate 0"), QString("error: rate must be a number from 1 to 20000"));
         QVERIFY(m_sim.command("fault stall melt").startsWith("error"));
         QCOMPARE(m_sim.status().at(2), QString("faults none"));   // a bad list changes nothing
     }

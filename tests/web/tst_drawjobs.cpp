@@ -4,6 +4,7 @@
 #include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "support/wsclient.h"
+#include "web/DrawToWebRunnable.h"
 #include "web/drawjobs.h"
 
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <future>
 #include <thread>
 
 class TestDrawJobs : public QObject
@@ -86,6 +88,53 @@ private slots:
                 ink += qAlpha(saved.pixel(x, y)) > 128 ? 1 : 0;
         QVERIFY2(ink > 100, qPrintable(QString::number(ink)));
         QVERIFY(!isOnTouch);
+    }
+
+    // With the worker held back, picture jobs beyond the waiting limit merge;
+    // the commands behind them each give one blank picture, after every
+    // picture asked for before them, and the confirm saves all the ink.
+    void pictureJobsMergeWhileTheWorkerIsHeldBack()
+    {
+        QTemporaryDir out;
+        MainWindow window;
+        WsClient page;
+        QVERIFY(page.open());
+        strSavePicName.set(out.path() + "/save.png");
+        strSavePathName.set(out.path() + "/path.save");
+        devXmax = 10206;
+        devYmax = 7422;
+        isOnTouch = true;
+        pointIndexa = 0;
+
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        QMetaObject::invokeMethod(window.drawToWebWorker(), [released] { released.wait(); }, Qt::QueuedConnection);
+        const int samples = 10 * (DrawJobs::kMaxWaitingPictures + 20); // 20 more picture jobs than may wait
+        for (int i = 0; i < samples; ++i)
+            window.OnTouchInfoFun(TOUCH_INFO{2000 + 20 * i, 3000 + 10 * (i % 200), 900, -1});
+        window.OnTouchInfoFun(TOUCH_INFO{0, 0, 0, 3});
+        window.onTextMessageReceived(R"({"bizcode":"2021"})");
+        window.onTextMessageReceived(R"({"bizcode":"2024"})");
+        release.set_value();
+
+        QTRY_COMPARE_WITH_TIMEOUT(countBlankImages(page), 3, 20000);
+        QTest::qWait(300);
+        const QList<QJsonObject> messages = page.jsonMessages();
+        QCOMPARE(messages.size(), DrawJobs::kMaxWaitingPictures + 3);
+        for (int i = 0; i < messages.size(); ++i)
+            QCOMPARE(messages.at(i).value("bool").toBool(), i < DrawJobs::kMaxWaitingPictures);
+        // The last merged picture holds the newest ink: every sample drawn.
+        const QByteArray last = QByteArray::fromBase64(
+            messages.at(DrawJobs::kMaxWaitingPictures - 1).value("body").toObject().value("signbase64").toString().toLatin1());
+        ZqDraw expected;
+        for (int i = 0; i < samples; ++i)
+            expected.drawPenLine(2000 + 20 * i, 3000 + 10 * (i % 200), 10206, 7422, 900);
+        QCOMPARE(QImage::fromData(last, "PNG").convertToFormat(QImage::Format_ARGB32), expected.picture());
+        QFile path(out.path() + "/path.save");
+        QVERIFY(path.open(QIODevice::ReadOnly));
+        QCOMPARE(path.readAll().count('\n'), 1 + samples);
+        const QImage saved(out.path() + "/save.png");
+        QVERIFY(!saved.isNull() && saved.width() > 100);
     }
 
     void samplesBeforeAStartAreDroppedWithoutCounting()

@@ -1,0 +1,315 @@
+// The driver's benchmark: the real binary on the virtual pad, a reading page
+// on loopback, and one table of figures. Run through `make bench`.
+#include "pagerecorder.h"
+#include "processprobe.h"
+
+#include "ink/pointpath.h"
+#include "support/driverprocess.h"
+#include "support/padsim.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QBuffer>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QElapsedTimer benchClock;
+
+struct Row
+{
+    QString what;
+    QString figure;
+};
+QVector<Row> table;
+
+void addRow(const QString &what, const QString &figure)
+{
+    table.append({what, figure});
+    std::printf("  %s: %s\n", qPrintable(what), qPrintable(figure));
+    std::fflush(stdout);
+}
+
+// One driver with the virtual pad's QZ07 plugged in.
+struct Driver
+{
+    QTemporaryDir root;
+    std::unique_ptr<PadSim> pad;
+    std::unique_ptr<DriverProcess> process;
+    double startupMs = 0;
+
+    bool start()
+    {
+        pad.reset(new PadSim(root.path() + "/pad.sock"));
+        process.reset(new DriverProcess(root.path(), pad->childEnvironment()));
+        if (!process->skipWelcomeNotice())
+            return false;
+        QElapsedTimer started;
+        started.start();
+        if (!process->start())
+            return false;
+        for (;;) {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), 36325);
+            if (probe.waitForConnected(100))
+                break;
+            if (started.elapsed() > 10000)
+                return false;
+            QThread::usleep(300);
+        }
+        startupMs = started.nsecsElapsed() / 1e6;
+        return pad->waitReady() && pad->plug("qz07");
+    }
+    ~Driver()
+    {
+        if (process)
+            process->terminate();
+    }
+};
+
+double percentile(QVector<double> values, double p)
+{
+    if (values.isEmpty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const int index = std::min(int(values.size()) - 1, int(std::ceil(p / 100.0 * values.size())) - 1);
+    return values.at(std::max(index, 0));
+}
+
+// A scribble over the pad, the pen lifted every 300 samples.
+QString writeStroke(const QString &dir, int samples)
+{
+    const QString name = dir + "/stroke.txt";
+    QFile file(name);
+    file.open(QIODevice::WriteOnly);
+    QByteArray text;
+    for (int i = 0; i < samples; ++i) {
+        const double t = i * 0.01;
+        const int x = 5100 + int(4200 * std::sin(t * 0.37) * std::cos(t * 0.051));
+        const int y = 3700 + int(3000 * std::sin(t * 0.23 + 1.0));
+        const int pressure = i % 300 == 299 ? 0 : 300 + (i * 7) % 600;
+        text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' ' + QByteArray::number(pressure) + '\n';
+    }
+    file.write(text);
+    return name;
+}
+
+bool waitQuiet(const PageRecorder &page, int quietMs, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    int last = -1;
+    QElapsedTimer quiet;
+    quiet.start();
+    while (waited.elapsed() < timeoutMs) {
+        QTest::qWait(50);
+        if (page.pictures.size() != last) {
+            last = page.pictures.size();
+            quiet.restart();
+        } else if (quiet.elapsed() >= quietMs) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int pathRecords(const QString &name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return std::max(0, int(file.readAll().count('\n')) - 1); // the header line
+}
+
+QByteArray lastLivePicture;
+
+// `rate` 0: as fast as the pad takes them.
+void streaming(int rate, int samples)
+{
+    const QString label = rate > 0 ? QStringLiteral("%1 samples/s").arg(rate) : QStringLiteral("max rate");
+    Driver driver;
+    if (!driver.start()) {
+        addRow(label, "driver did not start");
+        return;
+    }
+    ProcessProbe probe(driver.process->pid());
+    PageRecorder page(benchClock), second(benchClock);
+    const QString out = driver.root.path() + "/out";
+    QDir().mkpath(out);
+    if (!page.open() || !second.open()) {
+        addRow(label, "page could not connect");
+        return;
+    }
+    page.send(QStringLiteral("{\"bizcode\":\"2025\",\"body\":{\"data\":\"%1\"}}").arg(out));
+    page.send(QStringLiteral("{\"bizcode\":\"2023\"}"));
+    if (!QTest::qWaitFor([&] { return page.blankPictures() == 1; }, 10000)) {
+        addRow(label, "signing did not start");
+        return;
+    }
+    const QString stroke = writeStroke(driver.root.path(), samples);
+    const double cpuBefore = probe.cpuSeconds();
+    const qint64 t0 = benchClock.nsecsElapsed();
+    driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
+    if (rate > 0)
+        QTest::qWait(samples * 1000 / rate);
+    if (!QTest::qWaitFor([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))
+        std::printf("  (the stroke did not end within 120 s)\n");
+    const qint64 t1 = benchClock.nsecsElapsed();
+    const double cpu = (probe.cpuSeconds() - cpuBefore) / ((t1 - t0) / 1e9) * 100.0;
+    waitQuiet(page, 500, 60000);
+
+    const int drawing = page.drawingPictures();
+    const int expected = (samples + 9) / 10;
+    if (!page.pictures.isEmpty())
+        lastLivePicture = page.pictures.last().png;
+    if (rate > 0) {
+        QVector<double> latencyMs;
+        if (drawing == expected) {
+            int k = 0;
+            for (const PageRecorder::Picture &p : page.pictures) {
+                if (!p.drawing)
+                    continue;
+                const qint64 injected = t0 + qint64(10.0 * k * 1e9 / rate);
+                latencyMs.append((p.arrivedNs - injected) / 1e6);
+                ++k;
+            }
+        }
+        if (!latencyMs.isEmpty())
+            addRow(label + ", sample to picture at the page",
+                   QStringLiteral("p50 %1 ms, p90 %2 ms, p99 %3 ms, max %4 ms")
+                       .arg(percentile(latencyMs, 50), 0, 'f', 2).arg(percentile(latencyMs, 90), 0, 'f', 2)
+                       .arg(percentile(latencyMs, 99), 0, 'f', 2).arg(percentile(latencyMs, 100), 0, 'f', 2));
+        else
+            addRow(label + ", sample to picture at the page", "pictures merged: latency not attributable");
+    }
+    const qint64 confirmAt = benchClock.nsecsElapsed();
+    page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
+    if (!QTest::qWaitFor([&] { return page.blankPictures() >= 2 && QFile::exists(out + "/path.save"); }, 60000))
+        std::printf("  (no confirm within 60 s)\n");
+    const qint64 blankAt = page.blankPictures() >= 2 ? page.pictures.last().arrivedNs : -1;
+    const int recorded = pathRecords(out + "/path.save");
+    addRow(label + ", samples injected / recorded in path.save", QStringLiteral("%1 / %2").arg(samples).arg(recorded));
+    addRow(label + ", pictures received (one per 10 samples: " + QString::number(expected) + ")",
+           QString::number(drawing));
+    addRow(label + ", pages dropped (of 2 reading)", QString::number(int(page.dropped) + int(second.dropped)));
+    addRow(label + ", driver CPU while streaming / peak RSS",
+           QStringLiteral("%1 % of one core over %2 s / %3 MiB")
+               .arg(cpu, 0, 'f', 0).arg((t1 - t0) / 1e9, 0, 'f', 1).arg(probe.peakRssMiB(), 0, 'f', 1));
+    addRow(label + ", confirm to its picture", blankAt < 0 ? QStringLiteral("no picture")
+                                                           : QStringLiteral("%1 ms").arg((blankAt - confirmAt) / 1e6, 0, 'f', 1));
+}
+
+void pictureSize()
+{
+    if (lastLivePicture.isEmpty())
+        return;
+    QTemporaryDir dir;
+    QFile live(dir.filePath("live.png"));
+    live.open(QIODevice::WriteOnly);
+    live.write(lastLivePicture);
+    live.close();
+    QByteArray rgba;
+    QBuffer buffer(&rgba);
+    buffer.open(QIODevice::WriteOnly);
+    QImage::fromData(lastLivePicture, "PNG").convertToFormat(QImage::Format_ARGB32).save(&buffer, "png");
+    QProcess optipng;
+    optipng.start("optipng", {"-quiet", "-o2", "-out", dir.filePath("best.png"), dir.filePath("live.png")});
+    const bool optimised = optipng.waitForFinished(60000) && optipng.exitCode() == 0;
+    const qint64 best = optimised ? QFileInfo(dir.filePath("best.png")).size() : 0;
+    addRow("live picture size (last picture at 1,000 samples/s)",
+           QStringLiteral("%1 bytes; RGBA as before %2 bytes; optipng -o2 %3")
+               .arg(lastLivePicture.size()).arg(rgba.size())
+               .arg(optimised ? QStringLiteral("%1 bytes, live = %2x").arg(best).arg(double(lastLivePicture.size()) / std::min<qint64>(best, lastLivePicture.size()), 0, 'f', 2)
+                              : QStringLiteral("not installed")));
+}
+
+void replay(int points)
+{
+    Driver driver;
+    if (!driver.start())
+        return;
+    PageRecorder page(benchClock);
+    if (!page.open())
+        return;
+    QVector<TOUCH_INFO_F> records;
+    for (int i = 0; i < points; ++i) {
+        const double t = i * 0.01;
+        records.append(TOUCH_INFO_F{float(int(160 + 140 * std::sin(t * 0.37))), float(int(120 + 100 * std::sin(t * 0.23))),
+                                    i % 300 == 299 ? 0 : 500, i % 300 == 0 ? 1 : (i % 300 == 299 ? 3 : 2)});
+    }
+    const QByteArray file = pointpath::encodeFile(records);
+    const qint64 sent = benchClock.nsecsElapsed();
+    page.send(QStringLiteral("{\"bizcode\":\"2020\",\"body\":{\"data\":\"%1\"}}").arg(QString::fromLatin1(file.toBase64())));
+    QTest::qWait(1000);
+    const qint64 confirmAt = benchClock.nsecsElapsed();
+    page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
+    if (!QTest::qWaitFor([&] { return page.blankPictures() >= 1; }, 60000))
+        std::printf("  (no confirm within 60 s)\n");
+    qint64 blankAt = -1;
+    for (const PageRecorder::Picture &p : page.pictures)
+        if (!p.drawing) {
+            blankAt = p.arrivedNs;
+            break;
+        }
+    waitQuiet(page, 3000, 600000);
+    const qint64 end = page.pictures.isEmpty() ? sent : page.pictures.last().arrivedNs;
+    addRow(QStringLiteral("replay of %1 points (%2 MiB of Base64)").arg(points).arg(file.toBase64().size() / 1048576.0, 0, 'f', 1),
+           QStringLiteral("%1 s, %2 pictures; a confirm sent 1 s in got its picture after %3 ms")
+               .arg((end - sent) / 1e9, 0, 'f', 1).arg(page.drawingPictures())
+               .arg(blankAt < 0 ? QStringLiteral("(none)") : QString::number((blankAt - confirmAt) / 1e6, 'f', 1)));
+}
+
+void idle()
+{
+    Driver driver;
+    if (!driver.start())
+        return;
+    addRow("start-up to port open", QStringLiteral("%1 ms").arg(driver.startupMs, 0, 'f', 1));
+    PageRecorder page(benchClock);
+    page.open();
+    ProcessProbe probe(driver.process->pid());
+    QTest::qWait(1000);
+    const double cpu = probe.cpuSeconds();
+    const long wakes = probe.wakeUps();
+    QTest::qWait(5000);
+    addRow("idle (a page connected, a pad plugged in), over 5 s",
+           QStringLiteral("%1 % CPU, %2 wake-ups/s, RSS %3 MiB")
+               .arg((probe.cpuSeconds() - cpu) / 5.0 * 100.0, 0, 'f', 2).arg((probe.wakeUps() - wakes) / 5.0, 0, 'f', 1)
+               .arg(probe.rssMiB(), 0, 'f', 1));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchClock.start();
+    std::printf("ZQSignDriver bench (%d CPUs online)\n", QThread::idealThreadCount());
+    idle();
+    streaming(200, 2000);
+    streaming(1000, 10000);
+    pictureSize();
+    streaming(5000, 25000);
+    streaming(0, 50000);
+    replay(50000);
+
+    int width = 0;
+    for (const Row &row : table)
+        width = std::max(width, int(row.what.size()));
+    std::printf("\n%-*s | %s\n%s\n", width, "what", "figure", QString(width + 40, '-').toUtf8().constData());
+    for (const Row &row : table)
+        std::printf("%-*s | %s\n", width, qPrintable(row.what), qPrintable(row.figure));
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QVector>
+#include <QWebSocket>
+
+// A page that reads everything and notes when each message arrived, on the
+// bench's clock.
+class PageRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    struct Picture
+    {
+        qint64 arrivedNs;
+        bool drawing;
+        QByteArray png;
+    };
+
+    PageRecorder(const QElapsedTimer &clock, QObject *parent = nullptr);
+    bool open();
+    void send(const QString &text) { m_socket.sendTextMessage(text); }
+
+    QVector<Picture> pictures;
+    QVector<qint64> serialRepliesNs;
+    bool dropped = false;
+    int drawingPictures() const;
+    int blankPictures() const;
+
+private:
+    const QElapsedTimer &m_clock;
+    QWebSocket m_socket;
+};

@@ -1,0 +1,64 @@
+#include "app/pensamplequeue.h"
+
+#include <QDebug>
+#include <QThread>
+
+#include <chrono>
+#include <vector>
+
+PenSampleQueue::PenSampleQueue(Consumer consumer, QObject *parent) : QObject(parent), m_consumer(std::move(consumer))
+{
+}
+
+long PenSampleQueue::droppedSamples() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dropped;
+}
+
+void PenSampleQueue::push(TOUCH_INFO sample)
+{
+    // The GUI thread itself never waits for room: only it makes room.
+    const bool mayWait = QThread::currentThread() != thread();
+    bool postDrain = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (mayWait && int(m_pending.size()) >= kMaxPending) {
+            const bool room = m_room.wait_for(lock, std::chrono::milliseconds(kReaderWaitMs),
+                                              [this] { return int(m_pending.size()) < kMaxPending; });
+            if (!room) {
+                ++m_dropped;
+                if (m_dropped == 1 || m_dropped % 1000 == 0)
+                    qWarning() << "pen samples arrive faster than they can be drawn; dropped so far:" << m_dropped;
+                return;
+            }
+        }
+        m_pending.push_back(sample);
+        postDrain = !m_drainPosted;
+        m_drainPosted = true;
+    }
+    if (postDrain)
+        QMetaObject::invokeMethod(this, &PenSampleQueue::drain, Qt::QueuedConnection);
+}
+
+void PenSampleQueue::drain()
+{
+    std::vector<TOUCH_INFO> batch;
+    batch.reserve(kBatch);
+    bool more = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        while (!m_pending.empty() && int(batch.size()) < kBatch) {
+            batch.push_back(m_pending.front());
+            m_pending.pop_front();
+        }
+        more = !m_pending.empty();
+        m_drainPosted = more;
+    }
+    m_room.notify_all();
+    for (const TOUCH_INFO &sample : batch)
+        m_consumer(sample);
+    // Behind whatever else waits in the GUI thread's queue.
+    if (more)
+        QMetaObject::invokeMethod(this, &PenSampleQueue::drain, Qt::QueuedConnection);
+}

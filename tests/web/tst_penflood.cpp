@@ -1,0 +1,192 @@
+// The driver under load: the virtual pad streams as fast as the driver takes
+// its reports, or a long replay runs, while pages read, ask and confirm.
+#include "pathfile.h"
+#include "signingsession.h"
+
+#include "ink/pointpath.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+// Sanitizer builds run several times slower.
+int boundMs(int ms)
+{
+    return qEnvironmentVariableIsEmpty("ZQ_SANITIZER_RUNTIME") ? ms : ms * 4;
+}
+
+long peakRssKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+QString writeScribble(const QString &dir, int samples)
+{
+    QFile file(dir + "/scribble.txt");
+    file.open(QIODevice::WriteOnly);
+    QByteArray text;
+    for (int i = 0; i < samples; ++i) {
+        const double t = i * 0.01;
+        text += QByteArray::number(5100 + int(4200 * std::sin(t * 0.37))) + ' '
+                + QByteArray::number(3700 + int(3000 * std::sin(t * 0.23 + 1.0))) + ' '
+                + QByteArray::number(i % 300 == 299 ? 0 : 400 + i % 500) + '\n';
+    }
+    file.write(text);
+    return file.fileName();
+}
+
+// Counted from the text: decoding thousands of pictures per look would be slow.
+int pictures(const WsClient &page, bool drawing)
+{
+    const QString flag = drawing ? QStringLiteral("\"bool\":true}") : QStringLiteral("\"bool\":false}");
+    int count = 0;
+    for (const QString &m : page.messages)
+        count += m.startsWith(QStringLiteral("{\"bizcode\":\"2006\"")) && m.endsWith(flag);
+    return count;
+}
+
+// What the driver reports for one "2040": the serial, or during a signing
+// the busy refusal shown at the machine (pages get nothing then).
+int serialAnswers(const WsClient &page, DriverProcess &driver)
+{
+    int count = driver.output().count(QStringLiteral("错误:"));
+    for (const QString &m : page.messages)
+        count += m.contains(QStringLiteral("\"devicesn\""));
+    return count;
+}
+} // namespace
+
+class TestPenFlood : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A pen flood: the reading pages stay, the one that never reads goes,
+    // every "2040" is answered within a second, memory stays bounded, every
+    // sample is recorded, and a confirm right after writes the pair at once.
+    void aPenFloodKeepsThePagesServedAndLosesNothing()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07"));
+        WsClient asker;
+        QVERIFY(asker.open());
+        QTcpSocket stalled;
+        stalled.connectToHost("127.0.0.1", 36325);
+        QVERIFY(stalled.waitForConnected(3000));
+        stalled.setReadBufferSize(1);
+        stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QVERIFY(stalled.waitForBytesWritten(3000));
+
+        s.request("2025", s.outDir());
+        s.request("2023");
+        QVERIFY(s.waitForBlankImages(1));
+        const int samples = 60000;
+        QVERIFY(s.pad->command("stroke " + writeScribble(s.root.path(), samples) + " rate max").startsWith("ok"));
+
+        // The second page asks for the serial every 100 ms while the pen floods.
+        QList<qint64> answerMs;
+        QElapsedTimer flood;
+        flood.start();
+        int asked = 0;
+        bool streaming = true;
+        while (streaming && flood.elapsed() < 120000) {
+            QElapsedTimer asking;
+            asking.start();
+            const int before = serialAnswers(asker, *s.driver);
+            asker.send(R"({"bizcode":"2040"})");
+            ++asked;
+            const bool answered = QTest::qWaitFor([&] { return serialAnswers(asker, *s.driver) > before; }, 5000);
+            answerMs << (answered ? asking.elapsed() : -1);
+            QTest::qWait(int(std::max<qint64>(0, 100 - asking.elapsed())));
+            streaming = !s.pad->status().join('\n').contains("stroke idle");
+        }
+        QVERIFY2(!streaming, "the flood did not end");
+        QVERIFY2(asked >= 5, qPrintable(QString::number(asked)));
+        for (qint64 ms : answerMs)
+            QVERIFY2(ms >= 0 && ms < boundMs(1000), qPrintable(QStringLiteral("a 2040 took %1 ms").arg(ms)));
+        const long peak = peakRssKiB(s.driver->pid());
+        QVERIFY2(peak > 0 && peak < 128 * 1024, qPrintable(QStringLiteral("peak RSS %1 KiB").arg(peak)));
+
+        QElapsedTimer confirming;
+        confirming.start();
+        s.request("2022");
+        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, false) == 2; }, boundMs(1000)));
+        QVERIFY(QFile::exists(s.outDir() + "/save.png"));
+        QVERIFY2(confirming.elapsed() < boundMs(1000), qPrintable(QString::number(confirming.elapsed())));
+        const PathFileContent path = readPathFile(s.outDir() + "/path.save");
+        QVERIFY(path.valid);
+        QCOMPARE(path.records.size(), samples);
+        QVERIFY(inkPixels(QImage(s.outDir() + "/save.png")) > 100);
+
+        // The reading pages got every picture they were sent and stay.
+        QVERIFY(s.page.socket.state() == QAbstractSocket::ConnectedState && !s.page.disconnected);
+        QVERIFY(!asker.disconnected);
+        QVERIFY(pictures(s.page, true) > 0);
+        QCOMPARE(pictures(asker, true), pictures(s.page, true));
+        QCOMPARE(pictures(asker, false), 2);
+        // A long replay then sends the pages far more than the bound and what
+        // socket buffers hold: the page that never read is gone, while the
+        // reading pages get every command's picture.
+        auto received = [&] {
+            qint64 bytes = 0;
+            for (const QString &m : asker.messages)
+                bytes += m.size();
+            return bytes;
+        };
+        QVector<TOUCH_INFO_F> records;
+        for (int i = 0; i < 40000; ++i)
+            records.append(TOUCH_INFO_F{float(20 + (i * 7) % 280), float(20 + (i * 3) % 200), 700, i % 150 ? 2 : 1});
+        s.request("2020", QString::fromLatin1(pointpath::encodeFile(records).toBase64()));
+        QVERIFY(QTest::qWaitFor([&] { return received() > 40 * 1024 * 1024 || pictures(asker, true) >= 4000; }, 300000));
+        s.request("2024");
+        QVERIFY(QTest::qWaitFor([&] { return pictures(asker, false) == 3; }, 300000));
+        QVERIFY(!s.page.disconnected && !asker.disconnected);
+        QCOMPARE(pictures(s.page, false), 3);
+        QVERIFY2(QTest::qWaitFor([&] { return s.driver->output().contains("stopped reading; dropping it"); }, 30000),
+                 "the page that never reads was kept");
+    }
+
+    // A long replay paces itself by the worker: a confirm sent at once is
+    // served within a bounded delay and saves the live signature.
+    void aConfirmDuringALongReplayIsServedPromptly()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07"));
+        s.request("2025", s.outDir());
+        s.request("2023");
+        QVERIFY(s.waitForBlankImages(1));
+        QVERIFY(s.playDemoSignature());
+        s.settle();
+        const int livePictures = s.drawingImages();
+
+        QVector<TOUCH_INFO_F> records;
+        for (int i = 0; i < 100000; ++i)
+            records.append(TOUCH_INFO_F{float(160 + (i * 7) % 140), float(120 + (i * 3) % 100), 500, i % 200 ? 2 : 1});
+        s.request("2020", QString::fromLatin1(pointpath::encodeFile(records).toBase64()));
+        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, true) > livePictures + 10; }, 20000));
+        QElapsedTimer confirming;
+        confirming.start();
+        s.request("2022");
+        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, false) == 2; }, boundMs(2000)));
+        QVERIFY2(confirming.elapsed() < boundMs(2000), qPrintable(QString::number(confirming.elapsed())));
+        const PathFileContent path = readPathFile(s.outDir() + "/path.save");
+        QVERIFY(path.valid);
+        // The live samples only, one picture per ten of them, as before the replay.
+        QVERIFY(path.records.size() > 100);
+        QCOMPARE((path.records.size() + 9) / 10, livePictures);
+        QVERIFY(!QImage(s.outDir() + "/save.png").isNull());
+    }
+};
+
+QTEST_MAIN(TestPenFlood)
+#include "tst_penflood.moc"
