@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser arm64 package)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -12,12 +12,14 @@ packages_for() {
                 libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
-                fonts-wqy-microhei iproute2 util-linux ;;
+                fonts-wqy-microhei iproute2 util-linux dbus-daemon ;;
     browser) echo chromium ;;
     # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the
     # machine's own Qt code generators.
     arm64) echo cmake pkg-config qtbase5-dev-tools g++-aarch64-linux-gnu \
                 mmdebstrap qemu-user-static ;;
+    # Checks of the .deb packages and of builds in a clean Debian 12 root.
+    package) echo lintian appstream mmdebstrap iproute2 util-linux ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }
