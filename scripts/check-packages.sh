@@ -72,9 +72,10 @@ root=$work/install-root
 mkdir "$root"
 tar -C "$root" -xf "$base"
 cp "$amd64" "$root/tmp/"
-scripts/in-root.sh "$root" sh -c "apt-get update -q >/dev/null &&
+scripts/in-root.sh "$root" sh -c "apt-get update -q &&
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        /tmp/$(basename "$amd64")" || fail "apt-get install ./$(basename "$amd64")"
+        /tmp/$(basename "$amd64")" >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; fail "apt-get install ./$(basename "$amd64")"; }
 for f in $expected_files; do
     [ -f "$root/${f#./}" ] || fail "$f missing after installing"
 done
@@ -96,8 +97,8 @@ unshare --net sh -c '
         kill $runner 2>/dev/null || true
         echo "no WebSocket handshake on 36325:" >&2; cat "$root/driver.log" >&2; exit 1
     fi
-    pid=$(pgrep -n -x ZQSignDriver)
-    kill -TERM "$pid"
+    # Every step on the way execs the next: $runner is the driver by now.
+    kill -TERM $runner
     status=0; wait $runner || status=$?
     [ $status -eq 0 ] || { echo "driver ended with $status" >&2; cat "$root/driver.log" >&2; exit 1; }
 ' sh "$root" "$handshake_script" || fail "the installed driver"
