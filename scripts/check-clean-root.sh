@@ -46,18 +46,20 @@ git ls-files -z | tar --null -T - -cf - | tar -C "$root$PWD" -xf -
 cache_setup=""
 if [ -n "${CCACHE_DIR:-}" ] && [ -d "$CCACHE_DIR" ]; then
     export ZQ_ROOT_BIND="$CCACHE_DIR"
-    cache_setup="apt-get install -y -q --no-install-recommends ccache >/dev/null &&
+    # Installed after the install lists were tried, so it cannot hide a gap in them.
+    cache_setup="apt-get install -y -q --no-install-recommends ccache;
         export CCACHE_DIR='$CCACHE_DIR' CCACHE_BASEDIR='${CCACHE_BASEDIR:-$PWD}'
-               CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache &&"
+               CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache;"
 fi
-scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'
-    scripts/install-deps.sh build test
-    echo 'check-clean-root: deps installed'"
+# Runs a step in the root with its output in a log, shown when the step fails.
+step() {
+    log=$work/$1.log; shift
+    scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'; $*" >"$log" 2>&1 ||
+        { tail -n 80 "$log" >&2; echo "check-clean-root: FAIL in the clean root: $*" >&2; exit 1; }
+}
+step deps "scripts/install-deps.sh build test"
 phase "clean root: scripts/install-deps.sh build test"
-scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'; $cache_setup
-    cmake -S . -B build -DZQ_BUILD_TESTS=ON >/dev/null
-    cmake --build build -j${JOBS:-2} >/dev/null
-    echo 'check-clean-root: configured and built'"
+step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON && cmake --build build -j${JOBS:-2}"
 phase "clean root: configure and build"
 scripts/in-root.sh "$root" sh -c "cd '$PWD' &&
     ctest --test-dir build -L '^inprocess\$' --output-on-failure -j${JOBS:-2}"
