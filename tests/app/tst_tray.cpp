@@ -144,7 +144,7 @@ private slots:
         std::unique_ptr<XSession> x = XSession::startXvfb(QSize(1280, 800));
         QVERIFY2(!x->display().isEmpty(), qPrintable(x->lastError()));
         SigningSession s;
-        QVERIFY(s.start(x.get(), "QZ07"));
+        QVERIFY(s.start(x.get(), "qz07"));
         s.request("2025", s.outDir());
         s.request("2023");
         QVERIFY(s.waitForBlankImages(1));
