@@ -13,7 +13,7 @@
 #        whose build folders make package reuses)
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh package
+scripts/install-deps.sh build arm64 package
 
 phase_start=$(date +%s)
 phase() {
