@@ -3,30 +3,37 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build run check check-asan check-tsan check-arm64 demo bench fuzz soak clean
+.PHONY: build build-tests run check check-asan check-tsan check-arm64 demo bench fuzz soak package clean
 
+# Configuring needs only what was installed just before: the driver alone
+# needs the build group; tests and the demo runner the test group as well.
 build:
 	scripts/install-deps.sh build
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DZQ_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-tests:
+	scripts/install-deps.sh build test
+	cmake -S . -B $(BUILD) -DZQ_BUILD_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
 	scripts/run-driver.sh $(BUILD)/bin/ZQSignDriver
 
-check: build
-	scripts/install-deps.sh test browser
+check: build-tests
+	scripts/install-deps.sh browser
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 # One complete signing on the virtual pad through the sample page; the files
 # land in demo-output/ (or DEMO_OUTPUT).
 DEMO_OUTPUT ?= demo-output
-demo: build
+demo: build-tests
 	scripts/install-deps.sh browser
 	scripts/demo.sh $(DEMO_OUTPUT)
 
 # AddressSanitizer together with UndefinedBehaviorSanitizer.
 # The driver on the virtual pad under load, measured from a page: one table.
-bench: build
+bench: build-tests
 	scripts/install-deps.sh bench
 	ZQ_BIN_DIR=$(CURDIR)/$(BUILD)/bin ZQ_LIB_DIR=$(CURDIR)/$(BUILD)/lib \
 	    tests/support/run-isolated.sh -- $(BUILD)/bin/zqbench
@@ -55,11 +62,16 @@ fuzz:
 # Signs on the virtual pad for SOAK_SECONDS (default one hour) with several
 # pages connected, printing RSS, descriptors and threads as it goes.
 SOAK_SECONDS ?= 3600
-soak: build
+soak: build-tests
 	scripts/install-deps.sh test
 	cmake -S . -B $(BUILD) -DZQ_SOAK_SECONDS=$(SOAK_SECONDS)
 	status=0; ctest --test-dir $(BUILD) -R '^tst_soak$$' -V || status=$$?; \
 	cmake -S . -B $(BUILD) -DZQ_SOAK_SECONDS=0 >/dev/null; exit $$status
 
+# .deb packages for amd64 and arm64 in packages/ (scripts/make-packages.sh).
+package:
+	scripts/install-deps.sh build arm64
+	JOBS=$(JOBS) scripts/make-packages.sh packages
+
 clean:
-	rm -rf build build-asan build-tsan build-arm64 build-fuzz
+	rm -rf build build-asan build-tsan build-arm64 build-package build-fuzz packages

@@ -16,27 +16,10 @@ cd "$(dirname "$0")/.."
 # fonts that come with a desktop.
 packages=$( (scripts/install-deps.sh --list build test; echo fonts-dejavu-core) |
            tr ' ' '\n' | grep -E -e '-dev$' -e '^fonts-' | sort -u)
-suites="bookworm bookworm-updates bookworm-security"
 
 say() { echo "arm64-sysroot: $*" >&2; }
 
-# One "deb URI SUITE COMPONENTS" line per bookworm suite this machine's apt
-# is configured with, whatever file format its sources are written in.
-# shellcheck disable=SC2016 # apt expands the $(...) fields itself
-sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
-              'Identifier: Packages' |
-          awk -v suites="$suites" '
-              BEGIN { n = split(suites, s, " "); for (i = 1; i <= n; i++) want[s[i]] = 1 }
-              NF == 3 && ($2 in want) && !seen[$0]++ {
-                  key = $1 " " $2
-                  if (!(key in comps)) order[++count] = key
-                  comps[key] = comps[key] " " $3
-              }
-              END { for (i = 1; i <= count; i++) print "deb " order[i] comps[order[i]] }')
-if [ -z "$sources" ]; then
-    say "no apt source for bookworm is configured on this machine"
-    exit 1
-fi
+sources=$(scripts/bookworm-sources.sh)
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zqsign-arm64-sysroot
 key=$(printf '%s\n' "$packages" "$sources" | sha256sum | cut -c1-16)

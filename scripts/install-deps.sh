@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64 fuzz)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64 fuzz package)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -12,7 +12,7 @@ packages_for() {
                 libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
-                fonts-wqy-microhei iproute2 util-linux ;;
+                fonts-wqy-microhei iproute2 util-linux dbus-daemon ;;
     browser) echo chromium ;;
     # The bench compares live pictures with an optimal re-encode.
     bench) echo optipng ;;
@@ -22,6 +22,8 @@ packages_for() {
                 mmdebstrap qemu-user-static ;;
     # clang with libFuzzer and the sanitizer runtimes.
     fuzz) echo clang libclang-rt-14-dev ;;
+    # Checks of the .deb packages and of builds in a clean Debian 12 root.
+    package) echo lintian appstream mmdebstrap iproute2 util-linux ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }

@@ -90,11 +90,18 @@ MainWindow::~MainWindow()
     mdialog = nullptr;
 }
 
+// Qt picks the tray kind itself: a StatusNotifierItem when a host is
+// registered on the session bus, else the XEmbed tray. With neither, the
+// quit entry is unreachable, so the log says how else to stop the driver.
 void MainWindow::CreatTrayIcon()
 {
     CreatTrayMenu();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        qInfo().noquote() << QStringLiteral("No system tray is available: the driver runs without its icon. "
+                                            "Stop it with SIGTERM (kill %1) or by logging out.")
+                                 .arg(QCoreApplication::applicationPid());
         return;
+    }
 
     const QIcon icon(kIconPath);
     m_trayIcon = new QSystemTrayIcon(this);

@@ -1,0 +1,73 @@
+#!/bin/sh
+# CI: what a fresh Debian 12 machine sees, proved in clean roots made for the
+# purpose (mmdebstrap --variant=apt bookworm, from this machine's apt sources;
+# none of this machine's packages enter them).
+#  1. Build: the checkout in a clean root, with nothing but what
+#     scripts/install-deps.sh installs there, configured, built, and its
+#     in-process tests run. A package missing from the install lists fails here.
+#  2. Packages: make package, then scripts/check-packages.sh installs the amd64
+#     .deb into another clean root and checks both .debs.
+# Each step says how long it took.
+#
+# Usage: scripts/check-clean-root.sh   (as root; after make check and make check-arm64,
+#        whose build folders make package reuses)
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build arm64 package
+
+phase_start=$(date +%s)
+phase() {
+    now=$(date +%s)
+    echo "check-clean-root: $1 took $((now - phase_start)) s"
+    phase_start=$now
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zqsign-clean-root.XXXXXX")
+# Roots are only ever mounted inside private mount namespaces (scripts/in-root.sh),
+# so nothing is left mounted here.
+trap 'rm -rf "$work"' EXIT INT TERM
+
+# One base for both roots of this run.
+old_ifs=$IFS
+IFS='
+'
+# shellcheck disable=SC2046 # one source line per argument
+mmdebstrap --quiet --variant=apt bookworm "$work/base.tar" $(scripts/bookworm-sources.sh)
+IFS=$old_ifs
+phase "clean Debian 12 root (mmdebstrap --variant=apt bookworm)"
+
+root=$work/build-root
+mkdir "$root"
+tar -C "$root" -xf "$work/base.tar"
+# The checkout sits at the same path inside, so the compiler cache (when the
+# machine has one) meets the same file names; its hits are for identical input.
+mkdir -p "$root$PWD"
+git ls-files -z | tar --null -T - -cf - | tar -C "$root$PWD" -xf -
+cache_setup=""
+if [ -n "${CCACHE_DIR:-}" ] && [ -d "$CCACHE_DIR" ]; then
+    export ZQ_ROOT_BIND="$CCACHE_DIR"
+    # Installed after the install lists were tried, so it cannot hide a gap in them.
+    cache_setup="apt-get install -y -q --no-install-recommends ccache;
+        export CCACHE_DIR='$CCACHE_DIR' CCACHE_BASEDIR='${CCACHE_BASEDIR:-$PWD}'
+               CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache;"
+fi
+# Runs a step in the root with its output in a log, shown when the step fails.
+step() {
+    log=$work/$1.log; shift
+    scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'; $*" >"$log" 2>&1 ||
+        { tail -n 80 "$log" >&2; echo "check-clean-root: FAIL in the clean root: $*" >&2; exit 1; }
+}
+step deps "scripts/install-deps.sh build test"
+phase "clean root: scripts/install-deps.sh build test"
+step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON && cmake --build build -j${JOBS:-2}"
+phase "clean root: configure and build"
+scripts/in-root.sh "$root" sh -c "cd '$PWD' &&
+    ctest --test-dir build -L '^inprocess\$' --output-on-failure -j${JOBS:-2}"
+phase "clean root: ctest -L inprocess"
+rm -rf "$root"
+
+JOBS=${JOBS:-2} scripts/make-packages.sh packages
+phase "make package"
+
+scripts/check-packages.sh "$work/base.tar" packages
+phase "package checks"
