@@ -50,6 +50,7 @@ static const struct
     {"stall", &Faults::stall},
     {"fail-open", &Faults::failOpen},
     {"fail-write", &Faults::failWrite},
+    {"fail-start", &Faults::failStart},
     {"fail-read", &Faults::failRead},
     {"fail-list", &Faults::failList},
     {"fail-init", &Faults::failInit},

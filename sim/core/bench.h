@@ -57,6 +57,7 @@ struct Faults
     bool stall = false;
     bool failOpen = false;
     bool failWrite = false;
+    bool failStart = false;      // the start-signing command only
     bool failRead = false;
     bool failList = false;       // one device-list read only
     bool failInit = false;

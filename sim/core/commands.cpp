@@ -194,7 +194,7 @@ std::string reply(Bench &bench, const Words &words)
 std::string fault(Bench &bench, const Words &words)
 {
     if (words.size() < 2)
-        throw Failure{"usage: fault none|stall|fail-open|fail-write|fail-read|fail-list|fail-init|"
+        throw Failure{"usage: fault none|stall|fail-open|fail-write|fail-start|fail-read|fail-list|fail-init|"
                       "fail-hotplug|fail-descriptor|fail-string ..."};
     Faults faults = bench.faults;
     for (size_t i = 1; i < words.size(); ++i) {
@@ -265,7 +265,7 @@ std::string help()
         "pen X Y P",
         "button confirm|resign|cancel",
         "stroke FILE|demo [rate HZ|max] | stroke stop",
-        "fault none|stall|fail-open|fail-write|fail-read|fail-list|fail-init|fail-hotplug|fail-descriptor|"
+        "fault none|stall|fail-open|fail-write|fail-start|fail-read|fail-list|fail-init|fail-hotplug|fail-descriptor|"
         "fail-string",
         "hotplug on|off",
         "log [clear]",

@@ -218,9 +218,10 @@ PADSIM_EXPORT int hid_write(hid_device *dev, const unsigned char *data, size_t l
     Bench &bench = Bench::instance();
     std::lock_guard<std::mutex> lock(bench.mutex);
     bench.logCall("write " + toHex(data, length));
-    if (!usable(dev) || bench.faults.failWrite)
+    const Bytes report(data, data + length);
+    if (!usable(dev) || bench.faults.failWrite || (bench.faults.failStart && dev->device->pad->isStartCommand(report)))
         return -1;
-    dev->device->pad->onOutputReport(Bytes(data, data + length));
+    dev->device->pad->onOutputReport(report);
     return static_cast<int>(length);
 }
 
@@ -231,9 +232,10 @@ PADSIM_EXPORT int hid_send_feature_report(hid_device *dev, const unsigned char *
     Bench &bench = Bench::instance();
     std::lock_guard<std::mutex> lock(bench.mutex);
     bench.logCall("feature " + toHex(data, length));
-    if (!usable(dev) || bench.faults.failWrite)
+    const Bytes report(data, data + length);
+    if (!usable(dev) || bench.faults.failWrite || (bench.faults.failStart && dev->device->pad->isStartCommand(report)))
         return -1;
-    dev->device->pad->onFeatureReport(Bytes(data, data + length));
+    dev->device->pad->onFeatureReport(report);
     return static_cast<int>(length);
 }
 

@@ -48,6 +48,8 @@ public:
     virtual void onFeatureReport(const Bytes &report) { (void)report; }
     // hid_get_feature_report: the report's bytes after its number.
     virtual Bytes featureReport(uint8_t reportNumber) { (void)reportNumber; return {}; }
+    // True for the command that starts a signing (the fault fail-start refuses it).
+    virtual bool isStartCommand(const Bytes &report) const { (void)report; return false; }
 
     // Whether the pen's movements are reported now.
     virtual bool streaming() const = 0;

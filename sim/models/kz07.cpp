@@ -90,6 +90,15 @@ public:
             perform(fields, commandId);
     }
 
+    bool isStartCommand(const Bytes &report) const override
+    {
+        std::string payload;
+        uint16_t commandId = 0;
+        std::map<std::string, std::string> fields;
+        return checkFrame(report, payload, commandId).empty() && parseCommand(payload, fields)
+               && fields["func"] == "SetCmdToDevice" && fields["flag"] == "1";
+    }
+
     bool streaming() const override { return m_signing; }
     bool answersQueries() const override { return true; }
     // Three samples keep the text within the 206 bytes the host reads.

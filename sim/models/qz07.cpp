@@ -33,6 +33,11 @@ public:
             m_signing = false;
     }
 
+    bool isStartCommand(const Bytes &report) const override
+    {
+        return report.size() >= 2 && report[0] == 0x06 && report[1] == 0x01;
+    }
+
     // The pad's state: 06, then 1 while a signing runs.
     Bytes featureReport(uint8_t) override
     {

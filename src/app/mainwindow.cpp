@@ -59,6 +59,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_sign, &CorvanSign::TouchInfoFun, m_penSamples, &PenSampleQueue::push, Qt::DirectConnection);
     connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
     connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
+    connect(m_sign, &CorvanSign::signingFailed, this, &MainWindow::onSigningFailed);
 }
 
 // Every thread is stopped before the objects it uses go away: the pad's

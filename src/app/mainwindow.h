@@ -59,6 +59,9 @@ public:
 
 signals:
     void drawToWeb();
+    // A start the pad refused, or a signing the pad stopped answering in:
+    // the code of errInfo and the text of the error box shown for it.
+    void padFailed(int code, const QString &text);
 
 public slots:
     void onTextMessageReceived(const QString &message);
@@ -77,6 +80,9 @@ private:
     void setOutputDirectory(const QString &data);
     void sendSerialNumber();
     void showErrorBox(const QString &text);
+    void onSigningFailed(int code);
+    // Stops a running replay and waits for it, so it draws no more.
+    void stopPathReplay();
 
     Ui::MainWindow *ui;
     CorvanSign *m_sign = nullptr;

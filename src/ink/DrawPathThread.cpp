@@ -4,6 +4,7 @@
 #include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "ink/pointpath.h"
+#include "pad/CorvanSign.h"
 #include "pad/base64.h"
 #include "web/drawjobs.h"
 
@@ -24,8 +25,15 @@ void DrawPathThread::run()
 // One replay request at a time: while a replay is pending or running, a
 // further request is refused, so two replays never interleave their strokes
 // on the canvas and requests cannot pile up threads or path texts.
+//
+// While a signing runs a replay is refused too: the canvas then holds the
+// signer's ink alone.
 bool MainWindow::startPathReplay(const QString &base64)
 {
+    if (isStartSignOn) {
+        qDebug() << "path replay refused: a signing is under way";
+        return false;
+    }
     bool idle = false;
     if (!isDrawPath.compare_exchange_strong(idle, true)) {
         qDebug() << "path replay refused: the previous replay is still running";
@@ -36,6 +44,12 @@ bool MainWindow::startPathReplay(const QString &base64)
     m_drawPathThread = new DrawPathThread();
     m_drawPathThread->start(QThread::InheritPriority);
     return true;
+}
+
+void MainWindow::stopPathReplay()
+{
+    reclaimPathReplay();
+    isDrawPath = false;
 }
 
 // Deletes the previous replay thread. Called once isDrawPath is clear, when
@@ -75,9 +89,12 @@ void MainWindow::drawPath(QString data)
         // start record never joins the stroke before it: an end record left by
         // a pen that slid off the area still carries pressure, and so do its
         // hover copies, which would otherwise draw a line the signer never drew.
+        // An end record lifts the pen too: it may carry pressure and, in files
+        // written before it named its own stroke's point, the previous
+        // stroke's point.
         if (point.state == 1)
             canvas->drawPathPoint(point.x, point.y, 0);
-        canvas->drawPathPoint(point.x, point.y, point.pressure);
+        canvas->drawPathPoint(point.x, point.y, point.state == 3 ? 0 : point.pressure);
         ExcCommFlag = -1;
         if (pointIndexa.fetch_add(1) % 10 == 0) {
             // Paced by the worker: at most one picture of the replay waits,

@@ -85,7 +85,7 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
 {
     if (touching && isPenDown) {
         penWidth = penWidthFor(pressure);
-        drawLineTo(p);
+        drawLineTo(&lastPoint, p);
         preX = p.x();
         preY = p.y();
         SignAre(p.x(), p.y());
@@ -93,6 +93,10 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
     } else if (touching) {
         isPenDown = true;
         lastPoint = p;
+        // The end record of this stroke names its own point, even when the
+        // stroke is this one sample.
+        preX = p.x();
+        preY = p.y();
         s_touchinfo_f = TOUCH_INFO_F{float(p.x()), float(p.y()), pressure, 1};
     } else if (isPenDown) {
         isPenDown = false;
@@ -112,22 +116,22 @@ void ZqDraw::drawPathPoint(int x, int y, int pressure)
         isPathPenDown = false;
     } else if (isPathPenDown) {
         penWidth = penWidthFor(pressure);
-        drawLineTo(p);
+        drawLineTo(&lastPathPoint, p);
     } else {
         isPathPenDown = true;
-        lastPoint = p;
+        lastPathPoint = p;
     }
 }
 
-void ZqDraw::drawLineTo(const QPoint &p)
+void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
 {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    const QLine line(lastPoint, p);
+    const QLine line(*from, to);
     painter.drawLines(&line, 1);
-    lastPoint = p;
+    *from = to;
 }
 
 // Grows the sign area around a drawn point. A left or top edge of 0 counts

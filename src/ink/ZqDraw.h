@@ -54,14 +54,16 @@ public:
 
 private:
     void takeLiveSample(bool touching, const QPoint &p, int pressure);
-    void drawLineTo(const QPoint &p);
+    // Draws from `from` to `to` and moves `from` there.
+    void drawLineTo(QPoint *from, const QPoint &to);
     void SignAre(float x, float y);
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;
     bool isPathPenDown = false;
     QColor penColor = Qt::black;
-    QPoint lastPoint;
+    QPoint lastPoint;     // live drawing's
+    QPoint lastPathPoint; // the replay's: the two never join
     double penWidth = 1.0;
     QImage image;
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};

@@ -5,6 +5,7 @@
 #include "usb/qhiddevice.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QJsonObject>
 
 std::atomic<bool> isDeviceOpened{false};
@@ -33,6 +34,9 @@ const char *const kKz07SignAgain = R"({"func":"SetCmdToDevice", "flag":"2"})";
 const char *const kKz07End = R"({"func":"SetCmdToDevice", "flag":"3"})";
 constexpr int kKz07ReportBytes = 1025;
 constexpr int kKz07QueryReplyBytes = 256;
+// More reports than any HID queue holds: dropping stale input ends even while
+// the pad keeps sending.
+constexpr int kMaxDroppedReports = 512;
 
 QByteArray zeroFilled(QByteArray bytes, int size)
 {
@@ -49,10 +53,20 @@ QString upToFirstZero(QByteArray bytes)
     return QString::fromUtf8(bytes);
 }
 
-// The QZ07 reply carries the serial at bytes 32 to 41.
+// The QZ07 reply starts 08 0B and carries the serial at bytes 32 to 41.
 QString qz07Serial(const QByteArray &reply)
 {
+    if (reply.size() < 2 || reply.at(0) != 0x08 || reply.at(1) != 0x0b)
+        return QString();
     return upToFirstZero(reply.mid(32, 10));
+}
+
+// The KZ07 reply is the JSON object {"serial":"..."}; pen reports carry "info".
+QString kz07Serial(const QByteArray &reply)
+{
+    bool isJson = false;
+    const QJsonDocument json = penreports::kz07Json(reply, &isJson);
+    return isJson ? json.object().value(QLatin1String("serial")).toString() : QString();
 }
 
 bool isModel(int index)
@@ -154,17 +168,28 @@ void CorvanSign::closeInputThread()
     if (!m_inputThread)
         return;
     qDebug() << "===closeInputThread==";
-    // Its reads are short, so it sees the request within one of them.
-    m_inputThread->requestInterruption();
-    m_inputThread->wait();
+    stopReader();
     delete m_inputThread;
     m_inputThread = nullptr;
 }
 
-void CorvanSign::waitForReader()
+// The reader never blocks in a read, and its pauses end as soon as it is
+// woken, so this returns at once instead of after a read slice.
+void CorvanSign::stopReader()
 {
-    if (m_inputThread)
-        m_inputThread->wait();
+    if (!m_inputThread)
+        return;
+    m_inputThread->stop();
+    m_inputThread->wait();
+}
+
+void CorvanSign::onReaderFailed()
+{
+    if (!isStartSignOn)
+        return;
+    qWarning() << "the pad could not be read; the signing ends";
+    ExitSign();
+    emit signingFailed(kReadWriteError);
 }
 
 int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
@@ -177,35 +202,31 @@ int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
 
     const int index = muti_dev.curIndex;
     QString serial;
+    QByteArray reply;
     switch (index) {
     case kT330:
         serial = m_hid_dev.load()->serialNumber();
         break;
-    case kQz07: {
-        if (sendFeature(kQz07Query, kQz07QueryBytes) < 0)
-            return kReadWriteError;
-        QByteArray reply;
-        if (readReply(&reply, kQz07QueryReplyBytes) <= 0)
+    case kQz07:
+        dropQueuedInput();
+        if (sendFeature(kQz07Query, kQz07QueryBytes) < 0
+            || !readReply(&reply, kQz07QueryReplyBytes, [](const QByteArray &r) { return !qz07Serial(r).isEmpty(); }))
             return kReadWriteError;
         serial = qz07Serial(reply);
         break;
-    }
-    case kKz07: {
-        if (sendKz07(kKz07Query) != 0)
+    case kKz07:
+        dropQueuedInput();
+        if (sendKz07(kKz07Query) != 0
+            || !readReply(&reply, kKz07QueryReplyBytes, [](const QByteArray &r) { return !kz07Serial(r).isEmpty(); }))
             return kReadWriteError;
-        QByteArray reply;
-        if (readReply(&reply, kKz07QueryReplyBytes) <= 0)
-            return kReadWriteError;
-        bool isJson = false;
-        const QJsonDocument json = penreports::kz07Json(reply, &isJson);
-        if (!isJson)
-            return kReadWriteError;
-        serial = json.object().value(QLatin1String("serial")).toString();
+        serial = kz07Serial(reply);
         break;
-    }
     default:
         return kReadWriteError;
     }
+    // An empty serial is never stored nor answered.
+    if (serial.isEmpty())
+        return kReadWriteError;
 
     muti_dev.devInfo[index].serial = serial;
     *info = muti_dev.devInfo[index];
@@ -221,27 +242,35 @@ int CorvanSign::StartSign()
     if (status != 0)
         return status;
 
-    // Set before the command goes out; it stays set if the command fails.
+    // A reader that gave up on the previous signing has left by now.
+    stopReader();
+    dropQueuedInput();
+    // The pad counts as busy only once it took the command: a failed start
+    // leaves it free for the next one.
+    const int sent = sendStartCommand();
+    if (sent != 0)
+        return sent;
     isStartSignOn = true;
-    if (!m_inputThread)
+    if (!m_inputThread) {
         m_inputThread = new InputDataThread(nullptr);
-
-    switch (muti_dev.curIndex) {
-    case kT330:
-        break;
-    case kQz07:
-        if (sendFeature(kQz07Start, kQz07CommandBytes) < 0)
-            return kReadWriteError;
-        break;
-    case kKz07:
-        if (sendKz07(kKz07Start) != 0)
-            return kReadWriteError;
-        break;
-    default:
-        return 0;
+        connect(m_inputThread, &InputDataThread::readFailed, this, &CorvanSign::onReaderFailed);
     }
     m_inputThread->start(QThread::InheritPriority);
     return 0;
+}
+
+int CorvanSign::sendStartCommand()
+{
+    switch (muti_dev.curIndex) {
+    case kT330:
+        return 0;
+    case kQz07:
+        return sendFeature(kQz07Start, kQz07CommandBytes) < 0 ? kReadWriteError : 0;
+    case kKz07:
+        return sendKz07(kKz07Start) != 0 ? kReadWriteError : 0;
+    default:
+        return kNoDevice;
+    }
 }
 
 int CorvanSign::ExitSign()
@@ -249,9 +278,9 @@ int CorvanSign::ExitSign()
     if (!isStartSignOn)
         return 0;
     isStartSignOn = false;
-    // The reader sees the cleared flag within one short read; once it has
-    // left, no stray read can take a reply meant for the next query.
-    waitForReader();
+    // Once the reader has left, no stray read can take a reply meant for the
+    // next query.
+    stopReader();
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
@@ -314,15 +343,6 @@ int CorvanSign::write(QByteArray *data)
     return dev->write(data, data->size()) < 0 ? kReadWriteError : 0;
 }
 
-int CorvanSign::read(QByteArray *data)
-{
-    std::lock_guard<std::mutex> lock(hidReadMutex);
-    QHidDevice *dev = m_hid_dev;
-    if (!dev)
-        return -1;
-    return dev->read(data, data->size(), kReplyTimeoutMs);
-}
-
 int CorvanSign::sendFeature(const char *hexCommand, int reportBytes)
 {
     const QByteArray report = zeroFilled(utils::HexStringToByteArray(hexCommand), reportBytes);
@@ -335,10 +355,35 @@ int CorvanSign::sendKz07(const QByteArray &json)
     return write(&report);
 }
 
-int CorvanSign::readReply(QByteArray *reply, int maxBytes)
+template <typename Accept>
+bool CorvanSign::readReply(QByteArray *reply, int maxBytes, Accept isReply)
 {
     std::lock_guard<std::mutex> lock(hidReadMutex);
-    return m_hid_dev.load()->read(reply, maxBytes, kReplyTimeoutMs);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = kReplyTimeoutMs - waited.elapsed();
+        if (left <= 0)
+            return false;
+        if (m_hid_dev.load()->read(reply, maxBytes, int(left)) < 0)
+            return false;
+        if (isReply(*reply))
+            return true;
+    }
+}
+
+void CorvanSign::dropQueuedInput()
+{
+    std::lock_guard<std::mutex> lock(hidReadMutex);
+    QHidDevice *dev = m_hid_dev;
+    if (!dev)
+        return;
+    QByteArray report;
+    int dropped = 0;
+    while (dropped < kMaxDroppedReports && dev->read(&report, InputDataThread::kReportBytes, 0) > 0)
+        ++dropped;
+    if (dropped > 0)
+        qDebug() << "dropped" << dropped << "input reports the pad sent earlier";
 }
 
 void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)

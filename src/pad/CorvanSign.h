@@ -49,7 +49,6 @@ public:
     int reSign();
     QString GetErrorMessage(int code);
     int write(QByteArray *data);
-    int read(QByteArray *data);
 
     // Fills `out` from the first 8 bytes of a T330 report (QZ07 rules while
     // the QZ07 is current).
@@ -59,6 +58,9 @@ public:
 
 signals:
     void TouchInfoFun(TOUCH_INFO touchInfo);
+    // The reader could not read the pad for a while although it is present;
+    // the signing has been ended, with `code` from errInfo.
+    void signingFailed(int code);
     void deviceIn(int VID, int PID);
     void deviceOut(int VID, int PID);
 
@@ -69,8 +71,16 @@ public slots:
 private:
     int sendFeature(const char *hexCommand, int reportBytes);
     int sendKz07(const QByteArray &json);
-    int readReply(QByteArray *reply, int maxBytes);
-    void waitForReader();
+    // Reads until a report `isReply` accepts arrives, skipping pen reports
+    // still queued; false when none comes within kReplyTimeoutMs.
+    template <typename Accept>
+    bool readReply(QByteArray *reply, int maxBytes, Accept isReply);
+    // Drops every input report already queued, so neither a reply nor a new
+    // signature can take one the pad sent before.
+    void dropQueuedInput();
+    int sendStartCommand();
+    void stopReader();
+    void onReaderFailed();
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;

@@ -4,28 +4,73 @@
 #include "usb/qhiddevice.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+
+#include <chrono>
+
+void InputDataThread::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_woken.notify_all();
+}
+
+bool InputDataThread::stopping() const
+{
+    return isInterruptionRequested() || !isDeviceOpened || !isStartSignOn;
+}
+
+bool InputDataThread::pause(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_woken.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stop; });
+    return !m_stop && !stopping();
+}
 
 void InputDataThread::run()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = false;
+    }
     QByteArray report(kReportBytes, '\0');
+    QElapsedTimer failing; // valid while reads fail
     for (;;) {
-        if (isInterruptionRequested() || !isDeviceOpened || !isStartSignOn)
+        if (stopping())
             break;
         int result = -1;
         {
             std::lock_guard<std::mutex> lock(hidReadMutex);
             QHidDevice *dev = m_hid_dev;
             // Checked again under the lock: a close may have come meanwhile.
-            if (!dev || !isDeviceOpened || !isStartSignOn)
+            if (!dev || stopping())
                 break;
-            result = dev->read(&report, kReportBytes, kReadTimeoutMs);
+            result = dev->read(&report, kReportBytes, 0);
         }
-        if (result < 0 || !isStartSignOn)
-            break;
         if (result > 0) {
+            failing.invalidate();
             if (CorvanSign *sign = mCorvanSign)
                 sign->paseInputdataToTouchInfo(report);
+            continue;
         }
+        if (result == 0) {
+            failing.invalidate();
+            if (!pause(kPollMs))
+                break;
+            continue;
+        }
+        if (!failing.isValid()) {
+            qWarning() << "pad read failed; retrying";
+            failing.start();
+        }
+        if (failing.elapsed() >= kRetryForMs) {
+            emit readFailed();
+            break;
+        }
+        if (!pause(kRetryPauseMs))
+            break;
     }
     qDebug() << "xxxxxInputDataThread---结束： ";
 }

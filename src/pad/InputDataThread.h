@@ -2,19 +2,44 @@
 
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
 // The pad's reader: reads input reports while a signing runs and hands each
 // to the controller's decoder, whose samples leave this thread queued.
+//
+// It never blocks inside a read: it takes what the pad has queued, then
+// pauses until more may have come or until stop() wakes it, so ending a
+// signing never waits out a read. A failed read is retried while the pad is
+// open; when reads keep failing, readFailed() is emitted and the thread ends.
 class InputDataThread : public QThread
 {
     Q_OBJECT
 public:
-    // Each read waits at most this long, so a finished signing, a closed
-    // pad or an interruption request ends the thread promptly.
-    static constexpr int kReadTimeoutMs = 100;
     static constexpr int kReportBytes = 1256;
+    // Between looks at the pad's queue; far below what fills it.
+    static constexpr int kPollMs = 4;
+    // Reads keep failing this long before the signing is given up.
+    static constexpr int kRetryForMs = 2000;
+    static constexpr int kRetryPauseMs = 50;
 
     using QThread::QThread;
 
+    // Any thread: ends the thread promptly. start() begins a fresh run.
+    void stop();
+
+signals:
+    void readFailed();
+
 protected:
     void run() override;
+
+private:
+    bool stopping() const;
+    // Sleeps up to `ms` unless stop() comes first; false once stopping.
+    bool pause(int ms);
+
+    std::mutex m_mutex;
+    std::condition_variable m_woken;
+    bool m_stop = false;
 };

@@ -111,7 +111,9 @@ QVector<TOUCH_INFO> decode(int model, const QByteArray &report, const tagDEVICE_
         touch.x = pen.x;
         touch.y = pen.y;
         touch.pressure = pen.pressure;
-        touch.btnId = t330ButtonAt(pen.x, pen.y, row.maxX - row.minX + 1, row.maxY - row.minY + 1);
+        // Only the pen's tip presses a button; a hovering pen passes over them.
+        touch.btnId = pen.pressure > 0 ? t330ButtonAt(pen.x, pen.y, row.maxX - row.minX + 1, row.maxY - row.minY + 1)
+                                       : penreports::kNoButton;
         return {touch};
     }
     case 1: {

@@ -1,5 +1,7 @@
 #include "web/WebsocketHandler.h"
 
+#include "web/requestqueue.h"
+
 #include <QDebug>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -14,6 +16,8 @@ static QString getIdentifier(QWebSocket *peer)
 WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent) : QObject(parent)
 {
     qDebug() << "WebSocket server:" << port;
+    m_requests = new RequestQueue(this);
+    connect(m_requests, &RequestQueue::request, this, &WebsocketHandler::OnProcessMessage);
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
     if (m_wsServer->listen(QHostAddress::Any, port))
         connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
@@ -78,7 +82,7 @@ void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
 
 void WebsocketHandler::processMessage(const QString &message)
 {
-    emit OnProcessMessage(message);
+    m_requests->add(sender(), message);
 }
 
 void WebsocketHandler::socketDisconnected()

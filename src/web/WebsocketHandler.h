@@ -4,6 +4,7 @@
 #include <QObject>
 
 class QWebSocket;
+class RequestQueue;
 class QWebSocketServer;
 
 // The driver's only network endpoint: a plain ws:// server on every local
@@ -45,4 +46,7 @@ private:
 
     QWebSocketServer *m_wsServer = nullptr;
     QList<QWebSocket *> m_clientList;
+    // Every page gets its turn: one page's burst holds the others back by
+    // about one request each.
+    RequestQueue *m_requests = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "web/WebsocketHandler.h"
 #include "web/webrequest.h"
 #include "web/livepicture.h"
+#include "web/drawjobs.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -16,6 +17,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+
+namespace {
+// As long as a pad command waits for the draw-to-web jobs before it.
+const int kJobsWaitMs = 5000;
+}
 
 void MainWindow::onTextMessageReceived(const QString &message)
 {
@@ -68,17 +74,38 @@ void MainWindow::StartSign()
     }
     devXmax = m_devInfo.maxX - m_devInfo.minX + 1;
     devYmax = m_devInfo.maxY - m_devInfo.minY + 1;
-    if (m_sign->StartSign() != 0)
+    const int started = m_sign->StartSign();
+    if (started != 0) {
+        const QString text = QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(started) + "      ";
+        emit padFailed(started, text);
+        showErrorBox(text);
         return;
+    }
 
     if (m_devInfo.devType == 0 && openSignScreen() == -1) {
         m_sign->ExitSign();
         showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "));
         return;
     }
+    // Nothing queued before this start may act on the canvas it clears: a
+    // replay stops, and a confirm still queued saves its own ink first.
+    stopPathReplay();
+    if (!m_drawJobs->waitUntilAllDone(kJobsWaitMs))
+        qWarning() << "draw-to-web jobs still queued after" << kJobsWaitMs << "ms; starting anyway";
     zqDraw.load()->clearImage();
     sendFile(false, livepicture::blank());
     isOnTouch = true;
+}
+
+// The signing has already ended at the pad; the ink so far is dropped as a
+// cancel would, so no half signature is ever saved as complete.
+void MainWindow::onSigningFailed(int code)
+{
+    const QString text = QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' ');
+    if (isOnTouch)
+        OnSignScreenBtnClick(4);
+    emit padFailed(code, text);
+    showErrorBox(text);
 }
 
 void MainWindow::sendSerialNumber()

@@ -2,6 +2,7 @@
 // the GUI thread, the reader ending, and the pad pulled out or plugged in.
 
 #include "pad/CorvanSign.h"
+#include "pad/InputDataThread.h"
 #include "padfixture.h"
 
 #include "support/messagelog.h"
@@ -220,17 +221,117 @@ private slots:
         QTRY_COMPARE(m_sink->samples.size(), 1);
     }
 
-    void aFailedReadEndsTheReaderQuietly()
+    // -- read errors, failed starts, stale reports --
+
+    void aReadErrorMidStrokeIsRetriedAndTheSigningGoesOn()
     {
         startSigning("t330", 0);
+        QSignalSpy failed(m_sign.get(), &CorvanSign::signingFailed);
+        QVERIFY(m_sim.ok("pen 100 200 300"));
+        QTRY_COMPARE(m_sink->samples.size(), 1);
         MessageLog messages;
         QVERIFY(m_sim.fault("fail-read"));
-        QTRY_COMPARE(readerEndings(messages), 1);
-        QVERIFY(isStartSignOn); // nothing else changes
+        QTRY_VERIFY(!messages.texts().filter("pad read failed").isEmpty());
+        QTest::qWait(300); // several failed reads
         QVERIFY(m_sim.fault("none"));
-        QVERIFY(m_sim.ok("pen 1 2 3"));
-        QTest::qWait(200);
-        QCOMPARE(m_sink->samples.size(), 0);
+        for (int i = 1; i <= 20; ++i)
+            QVERIFY(m_sim.ok(QString("pen %1 200 300").arg(100 + i)));
+        QTRY_COMPARE(m_sink->samples.size(), 21);
+        for (int i = 0; i <= 20; ++i)
+            QCOMPARE(m_sink->samples[i].x, 100 + i);
+        QVERIFY(isStartSignOn);
+        QCOMPARE(failed.size(), 0);
+    }
+
+    void readsThatKeepFailingEndTheSigningWithItsError()
+    {
+        startSigning("qz07", 1);
+        QSignalSpy failed(m_sign.get(), &CorvanSign::signingFailed);
+        QVERIFY(m_sim.fault("fail-read"));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, InputDataThread::kRetryForMs + 5000);
+        QCOMPARE(failed.at(0).at(0).toInt(), 1003);
+        QVERIFY(!isStartSignOn); // the pad is free again
+        QVERIFY(m_sim.fault("none"));
+        QCOMPARE(m_sign->StartSign(), 0);
+        QVERIFY(m_sim.ok("pen 7 8 9"));
+        QTRY_COMPARE(m_sink->samples.size(), 1);
+    }
+
+    void aFailedStartLeavesThePadFree_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("index");
+        QTest::newRow("qz07") << "qz07" << 1;
+        QTest::newRow("kz07") << "kz07" << 2;
+    }
+    void aFailedStartLeavesThePadFree()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, index);
+        QVERIFY(m_sim.plug(model));
+        QVERIFY(m_sim.fault("fail-start"));
+        QCOMPARE(m_sign->StartSign(), 1003);
+        QVERIFY(!isStartSignOn);
+        tagDEVICE_INFO info;
+        QCOMPARE(m_sign->GetDeviceInfo(&info), 0); // not "busy"
+        QVERIFY(m_sim.fault("none"));
+        startSigning(model, index);
+        QVERIFY(m_sim.ok("pen 7 8 9"));
+        QTRY_COMPARE(m_sink->samples.size(), 1);
+    }
+
+    void aSerialQuerySkipsPenReportsLeftInTheQueue_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("staleReport");
+        QTest::addColumn<QString>("serial");
+        QTest::newRow("qz07") << "qz07" << "0200a00fb80b3412" << "QZ07SIM001";
+        QTest::newRow("kz07") << "kz07"
+                              << kz07ReplyHex(R"({"info":[{"x":"1","y":"2","pressure":"3","btnId":"-1"}]})")
+                              << "KZ07SIM0000001";
+    }
+    void aSerialQuerySkipsPenReportsLeftInTheQueue()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, staleReport);
+        QFETCH(QString, serial);
+        QVERIFY(m_sim.plug(model + " serial " + serial));
+        tagDEVICE_INFO opened;
+        QCOMPARE(m_sign->GetDeviceInfo(&opened), 0);
+        for (int round = 0; round < 5; ++round) {
+            // Reports the pad sent before the query, as after a fast stroke.
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(m_sim.report(staleReport));
+            tagDEVICE_INFO info;
+            QCOMPARE(m_sign->GetDeviceInfo(&info), 0);
+            QCOMPARE(info.serial, serial);
+        }
+    }
+
+    void aSignatureTakesNoReportSentBeforeItsStart()
+    {
+        QVERIFY(m_sim.plug("kz07"));
+        tagDEVICE_INFO opened;
+        QCOMPARE(m_sign->GetDeviceInfo(&opened), 0);
+        const QString stale = kz07ReplyHex(R"({"info":[{"x":"1","y":"2","pressure":"3","btnId":"-1"}]})");
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(m_sim.report(stale));
+        QCOMPARE(m_sign->StartSign(), 0);
+        QVERIFY(m_sim.ok("pen 7 8 9"));
+        QTRY_COMPARE(m_sink->samples.size(), 1);
+        QTest::qWait(100);
+        QCOMPARE(text(m_sink->samples), QString("(7,8,9,-1)"));
+    }
+
+    void t330HoverOverTheStripPressesNothing()
+    {
+        startSigning("t330", 0);
+        for (const int x : {1701, 5103, 8505})
+            QVERIFY(m_sim.ok(QString("pen %1 6958 0").arg(x)));
+        QVERIFY(m_sim.ok("pen 1701 6958 600"));
+        QTRY_COMPARE(m_sink->samples.size(), 4);
+        QCOMPARE(text(m_sink->samples),
+                 QString("(1701,6958,0,-1) (5103,6958,0,-1) (8505,6958,0,-1) (1701,6958,600,3)"));
     }
 
     void destroyingTheControllerMidSigningStopsTheReader()

@@ -29,9 +29,11 @@ QByteArray kz07Report(const QByteArray &json)
     return QByteArray::fromHex("000200010000abcd00000000") + json;
 }
 
-QByteArray t330At(int x, int y)
+// byte6: pressure bits 10..3 (0x40 is a pressure of 512)
+QByteArray t330At(int x, int y, unsigned char byte6 = 0)
 {
     QByteArray report = QByteArray::fromHex("0200000000000000");
+    report[6] = static_cast<char>(byte6);
     report[2] = static_cast<char>(x >> 8);
     report[3] = static_cast<char>(x & 0xFF);
     report[4] = static_cast<char>(y >> 8);
@@ -108,13 +110,18 @@ private slots:
         QFETCH(int, x);
         QFETCH(int, y);
         QFETCH(int, btnId);
-        // A hovering pen (no pressure) over the strip gives the button too.
-        const QVector<TOUCH_INFO> decoded = penreports::decode(0, t330At(x, y), row(0));
+        // The tip presses the button under it.
+        const QVector<TOUCH_INFO> decoded = penreports::decode(0, t330At(x, y, 0x40), row(0));
         QCOMPARE(decoded.size(), 1);
         QCOMPARE(decoded[0].x, x);
         QCOMPARE(decoded[0].y, y);
-        QCOMPARE(decoded[0].pressure, 0);
+        QCOMPARE(decoded[0].pressure, 512);
         QCOMPARE(decoded[0].btnId, btnId);
+        // A pen hovering there presses nothing.
+        const QVector<TOUCH_INFO> hovering = penreports::decode(0, t330At(x, y), row(0));
+        QCOMPARE(hovering.size(), 1);
+        QCOMPARE(hovering[0].pressure, 0);
+        QCOMPARE(hovering[0].btnId, -1);
     }
 
     void qz07_data()

@@ -14,6 +14,7 @@ QString errorBoxText(const QString &label, const QString &message, int trailingS
 
 const QString kNoDevice = QString::fromUtf8("没有可用设备");
 const QString kBusy = QString::fromUtf8("设备正忙");
+const QString kReadWrite = QString::fromUtf8("数据读写错误");
 }
 
 class TestSigning : public QObject
@@ -229,6 +230,37 @@ private slots:
         QVERIFY(s.playDemoSignature());
         s.settle();
         QVERIFY(s.drawingImages() > 10); // the signing went on undisturbed
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
+    // A start the pad refuses is shown with its error, leaves the pad free
+    // (no "busy") and the next start signs normally once the fault is gone.
+    void aFailedStartIsShownAndTheNextStartSigns_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("qz07") << "qz07";
+        QTest::newRow("kz07") << "kz07";
+    }
+    void aFailedStartIsShownAndTheNextStartSigns()
+    {
+        QFETCH(QString, model);
+        SigningSession s;
+        QVERIFY(s.start(x.get(), model));
+        s.request("2025", s.outDir());
+        QVERIFY(s.pad->fault("fail-start"));
+        s.request("2023");
+        QVERIFY(dismissErrorBox(s, errorBoxText(QString::fromUtf8("提示信息：    "), kReadWrite, 6)));
+        QVERIFY(s.pad->fault("none"));
+        s.request("2040");
+        QVERIFY(s.page.waitForMessages(1));
+        QVERIFY(s.page.messages.first().contains("devicesn"));
+        startSigning(s);
+        QVERIFY(s.playDemoSignature());
+        s.settle();
+        s.request("2022");
+        QVERIFY(s.waitForBlankImages(2));
+        QVERIFY(inkPixels(QImage(s.outDir() + "/save.png")) > 50);
+        QVERIFY(!s.driver->output().contains(kBusy));
         QCOMPARE(s.driver->terminate(), 0);
     }
 
