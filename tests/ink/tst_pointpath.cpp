@@ -304,13 +304,13 @@ private slots:
     {
         m_window->drawPath(asRequest(pathFile({
             "{1,20.000000,80.000000,700}",
-            "{3,120.000000,80.000000,700}",  // non-zero: continues to (120, 80)
-            "{3,120.000000,80.000000,0}",    // ends the stroke
+            "{3,120.000000,80.000000,700}",  // an end record lifts, pressure or not
+            "{2,120.000000,80.000000,0}",    // zero pressure: still up
             "{2,200.000000,80.000000,700}",  // starts a new one: no segment
             "{2,10.900000,20.500000,5}",     // to (10, 20)
         })));
         const QImage picture = canvas()->picture();
-        QVERIFY(inkAt(picture, 70, 80));
+        QVERIFY(!inkAt(picture, 70, 80));
         QVERIFY(!inkAt(picture, 160, 80));
         QVERIFY(inkAt(picture, 105, 50));  // on the segment from (200, 80) to (10, 20)
         QVERIFY(inkAt(picture, 11, 20));
