@@ -132,6 +132,7 @@ private slots:
         QVERIFY(s.page.socket.state() == QAbstractSocket::ConnectedState && !s.page.disconnected);
         QVERIFY(!asker.disconnected);
         QVERIFY(pictures(s.page, true) > 0);
+        QVERIFY(QTest::qWaitFor([&] { return pictures(asker, false) == 2; }, boundMs(1000)));
         QCOMPARE(pictures(asker, true), pictures(s.page, true));
         QCOMPARE(pictures(asker, false), 2);
         // A long replay then sends the pages far more than the bound and what
@@ -156,34 +157,40 @@ private slots:
                  "the page that never reads was kept");
     }
 
-    // A long replay paces itself by the worker: a confirm sent at once is
-    // served within a bounded delay and saves the live signature.
-    void aConfirmDuringALongReplayIsServedPromptly()
+    // A long replay paces itself by the worker: a start sent at once is
+    // served within a bounded delay, stops the replay, and the signing that
+    // follows saves the signer's ink alone.
+    void aStartDuringALongReplayIsServedPromptly()
     {
         SigningSession s;
         QVERIFY(s.start(nullptr, "qz07"));
         s.request("2025", s.outDir());
-        s.request("2023");
-        QVERIFY(s.waitForBlankImages(1));
-        QVERIFY(s.playDemoSignature());
-        s.settle();
-        const int livePictures = s.drawingImages();
 
         QVector<TOUCH_INFO_F> records;
         for (int i = 0; i < 100000; ++i)
             records.append(TOUCH_INFO_F{float(160 + (i * 7) % 140), float(120 + (i * 3) % 100), 500, i % 200 ? 2 : 1});
         s.request("2020", QString::fromLatin1(pointpath::encodeFile(records).toBase64()));
-        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, true) > livePictures + 10; }, 20000));
-        QElapsedTimer confirming;
-        confirming.start();
+        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, true) > 10; }, 20000));
+        QElapsedTimer starting;
+        starting.start();
+        s.request("2023");
+        QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, false) == 1; }, boundMs(2000)));
+        QVERIFY2(starting.elapsed() < boundMs(2000), qPrintable(QString::number(starting.elapsed())));
+        const int replayPictures = pictures(s.page, true);
+        QVERIFY(replayPictures < 10000);
+
+        QVERIFY(s.playDemoSignature());
+        s.settle();
+        const int livePictures = pictures(s.page, true) - replayPictures;
         s.request("2022");
         QVERIFY(QTest::qWaitFor([&] { return pictures(s.page, false) == 2; }, boundMs(2000)));
-        QVERIFY2(confirming.elapsed() < boundMs(2000), qPrintable(QString::number(confirming.elapsed())));
         const PathFileContent path = readPathFile(s.outDir() + "/path.save");
         QVERIFY(path.valid);
-        // The live samples only, one picture per ten of them, as before the replay.
+        // The live samples only, one picture per ten of them; the one-in-ten
+        // counter is shared with the replay, so it may start anywhere in ten.
         QVERIFY(path.records.size() > 100);
-        QCOMPARE((path.records.size() + 9) / 10, livePictures);
+        QVERIFY2(std::abs((path.records.size() + 9) / 10 - livePictures) <= 1,
+                 qPrintable(QStringLiteral("%1 records, %2 pictures").arg(path.records.size()).arg(livePictures)));
         QVERIFY(!QImage(s.outDir() + "/save.png").isNull());
     }
 };
