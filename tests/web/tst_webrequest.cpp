@@ -3,6 +3,7 @@
 // under check-asan, LeakSanitizer fails this test if the guard lets one by).
 #include "pad/jsonkeys.h"
 #include "pad/penreports.h"
+#include "web/requestqueue.h"
 #include "web/webrequest.h"
 
 #include <QtTest>
@@ -76,6 +77,23 @@ private slots:
             message += "\"body\":{\"data\":\"x\"},";
         message += "\"bizcode\":\"2025\"}";
         QVERIFY(!webrequest::parse(message).valid);
+    }
+
+    // A page with a burst waiting holds another page's request back by one
+    // request, and each page's requests keep their order.
+    void pagesTakeTurns()
+    {
+        RequestQueue queue;
+        QObject busyPage, otherPage;
+        QStringList handled;
+        connect(&queue, &RequestQueue::request, [&](const QString &m) { handled << m; });
+        for (int i = 0; i < 100; ++i)
+            queue.add(&busyPage, QString("a%1").arg(i));
+        queue.add(&otherPage, "b0");
+        queue.add(&otherPage, "b1");
+        QVERIFY(QTest::qWaitFor([&] { return handled.size() == 102; }));
+        QCOMPARE(handled.mid(0, 5), (QStringList{"a0", "b0", "a1", "b1", "a2"}));
+        QCOMPARE(handled.last(), QString("a99"));
     }
 };
 
