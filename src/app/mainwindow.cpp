@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 
+#include "app/portnotice.h"
 #include "app/signingstate.h"
+#include "app/startup.h"
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
@@ -48,7 +50,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_drawToWeb->moveToThread(m_drawToWebThread);
     m_drawToWebThread->start(QThread::InheritPriority);
 
-    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
+    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr, ListenSettings::fromFile(settingsFilePath()));
+    connect(m_wsHandler, &WebsocketHandler::portInUse, this, &showPortInUseNotice);
 
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
     connect(this, &MainWindow::drawToWeb, m_drawToWeb, &DrawToWebRunnable::OnDrawToWeb);

@@ -1,26 +1,39 @@
 #include "web/WebsocketHandler.h"
 
+#include "web/httpfront.h"
+
 #include <QDebug>
 #include <QHostAddress>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <malloc.h>
+
+// After a message this large, the heap it grew is given back to the system.
+static constexpr int kTrimAfterChars = 1024 * 1024;
 
 static QString getIdentifier(QWebSocket *peer)
 {
     return QStringLiteral("%1:%2").arg(peer->peerAddress().toString(), QString::number(peer->peerPort()));
 }
 
-WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent) : QObject(parent)
+WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const ListenSettings &settings)
+    : QObject(parent)
 {
     qDebug() << "WebSocket server:" << port;
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
-    if (m_wsServer->listen(QHostAddress::Any, port))
-        connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
+    connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
+    // Connections arrive through the front, never through a listen() of the server itself.
+    m_front = new HttpFront(m_wsServer, settings, port, this);
+    connect(m_front, &HttpFront::portInUse, this, &WebsocketHandler::portInUse);
 }
 
 WebsocketHandler::~WebsocketHandler()
 {
     clearClient();
+    delete m_front; // its sockets first: it hands them to the server
+    m_front = nullptr;
     if (m_wsServer) {
         m_wsServer->close();
         delete m_wsServer;
@@ -30,12 +43,12 @@ WebsocketHandler::~WebsocketHandler()
 
 bool WebsocketHandler::isListening() const
 {
-    return m_wsServer && m_wsServer->isListening();
+    return m_front->isListening();
 }
 
 quint16 WebsocketHandler::serverPort() const
 {
-    return m_wsServer ? m_wsServer->serverPort() : 0;
+    return m_front->serverPort();
 }
 
 void WebsocketHandler::onNewConnection()
@@ -69,6 +82,8 @@ void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
 void WebsocketHandler::processMessage(const QString &message)
 {
     emit OnProcessMessage(message);
+    if (message.size() > kTrimAfterChars)
+        QTimer::singleShot(0, this, [] { malloc_trim(0); });
 }
 
 void WebsocketHandler::socketDisconnected()

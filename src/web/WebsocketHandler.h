@@ -1,13 +1,16 @@
 #pragma once
 
+#include "web/listensettings.h"
+
 #include <QList>
 #include <QObject>
 
+class HttpFront;
 class QWebSocket;
 class QWebSocketServer;
 
-// The driver's only network endpoint: a plain ws:// server on every local
-// address. Text from any page goes to OnProcessMessage; sendMessage reaches
+// The driver's only network endpoint: a plain ws:// server behind the HTTP
+// front (loopback addresses unless the settings say otherwise). Text from any page goes to OnProcessMessage; sendMessage reaches
 // every connected page.
 class WebsocketHandler : public QObject
 {
@@ -19,7 +22,8 @@ public:
     // A page that stops reading is dropped once this much waits for it.
     static constexpr qint64 kMaxQueuedBytesPerClient = 16 * 1024 * 1024;
 
-    explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr);
+    explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr,
+                              const ListenSettings &settings = ListenSettings());
     ~WebsocketHandler() override;
 
     // Callable from any thread; delivered in the handler's thread, in order.
@@ -29,10 +33,13 @@ public:
     bool isListening() const;
     quint16 serverPort() const;
     int clientCount() const { return m_clientList.size(); }
+    const HttpFront *front() const { return m_front; }
 
 signals:
     void OnProcessMessage(const QString &message);
     void sendMessageToWebClient(const QString &message);
+    // Once, when another program holds the port (listening is retried).
+    void portInUse(quint16 port);
 
 public slots:
     void onNewConnection();
@@ -43,5 +50,6 @@ private:
     void deliver(QWebSocket *socket, const QString &message);
 
     QWebSocketServer *m_wsServer = nullptr;
+    HttpFront *m_front = nullptr;
     QList<QWebSocket *> m_clientList;
 };
