@@ -44,6 +44,8 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
     m_resumeTimer->setInterval(kResumeAcceptMs);
     connect(m_resumeTimer, &QTimer::timeout, this, &HttpFront::resumeAccepting);
     listen();
+    // The own page's origin names the port actually taken (port 0 in tests).
+    m_policy = OriginPolicy(m_settings.allowedOrigins(), m_port);
 }
 
 bool HttpFront::isListening() const
@@ -84,7 +86,9 @@ void HttpFront::listen()
         }
         if (inUse && !m_portInUseReported) {
             m_portInUseReported = true;
-            emit portInUse(m_port);
+            // Queued: the first attempt runs in the constructor, before anyone listens.
+            const quint16 port = m_port;
+            QTimer::singleShot(0, this, [this, port] { emit portInUse(port); });
         }
     }
     if (missing)
