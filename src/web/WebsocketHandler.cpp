@@ -63,6 +63,12 @@ void WebsocketHandler::onNewConnection()
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
+    connect(socket, &QWebSocket::textFrameReceived, this, [this, socket](const QString &frame, bool last) {
+        countFragment(socket, frame.size() * qint64(sizeof(QChar)), last);
+    });
+    connect(socket, &QWebSocket::binaryFrameReceived, this, [this, socket](const QByteArray &frame, bool last) {
+        countFragment(socket, frame.size(), last);
+    });
     // The socket is the context: an emission from another thread is queued to
     // the socket's thread, each message a copy, in emission order.
     connect(this, &WebsocketHandler::sendMessageToWebClient, socket,
@@ -79,6 +85,24 @@ void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
     }
 }
 
+void WebsocketHandler::countFragment(QWebSocket *socket, qint64 bytes, bool last)
+{
+    if (last) {
+        m_fragmentBytes.remove(socket);
+        return;
+    }
+    m_fragmentBytes[socket] += bytes;
+    qint64 total = m_front->bufferedBytes();
+    for (qint64 held : qAsConst(m_fragmentBytes))
+        total += held;
+    if (total > HttpFront::kMaxReceivingBytes) {
+        qWarning().noquote() << "client" << getIdentifier(socket) << "holds part of a message while" << total
+                             << "bytes are being received in all; dropping it";
+        m_fragmentBytes.remove(socket);
+        socket->close(QWebSocketProtocol::CloseCodeTooMuchData);
+    }
+}
+
 void WebsocketHandler::processMessage(const QString &message)
 {
     emit OnProcessMessage(message);
@@ -92,6 +116,7 @@ void WebsocketHandler::socketDisconnected()
     if (!socket)
         return;
     m_clientList.removeAll(socket);
+    m_fragmentBytes.remove(socket);
     socket->deleteLater();
 }
 
@@ -110,4 +135,5 @@ void WebsocketHandler::clearClient()
     }
     qDeleteAll(m_clientList);
     m_clientList.clear();
+    m_fragmentBytes.clear();
 }

@@ -2,6 +2,7 @@
 
 #include "web/listensettings.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 
@@ -48,8 +49,10 @@ public slots:
 
 private:
     void deliver(QWebSocket *socket, const QString &message);
+    void countFragment(QWebSocket *socket, qint64 bytes, bool last);
 
     QWebSocketServer *m_wsServer = nullptr;
     HttpFront *m_front = nullptr;
     QList<QWebSocket *> m_clientList;
+    QHash<QWebSocket *, qint64> m_fragmentBytes; // parts of messages not yet whole
 };

@@ -9,12 +9,29 @@
 #include <QTimer>
 #include <QWebSocketServer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 static void initPageResources()
 {
     Q_INIT_RESOURCE(webpage);
 }
 
 namespace {
+// Qt's accept loop meets EMFILE without a signal and, finding the listening
+// socket still readable, tries again at once: so accepting pauses before the
+// last descriptors are gone. True when `n` more descriptors could be opened.
+bool descriptorsToSpare(int n)
+{
+    int fds[8];
+    int opened = 0;
+    while (opened < n && opened < 8 && (fds[opened] = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) >= 0)
+        ++opened;
+    for (int i = 0; i < opened; ++i)
+        close(fds[i]);
+    return opened >= n;
+}
+
 QString peerOf(QTcpSocket *socket)
 {
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
@@ -54,6 +71,14 @@ bool HttpFront::isListening() const
         if (server->isListening())
             return true;
     return false;
+}
+
+qint64 HttpFront::bufferedBytes() const
+{
+    qint64 total = 0;
+    for (QObject *object : m_upgraded)
+        total += static_cast<QTcpSocket *>(object)->bytesAvailable();
+    return total;
 }
 
 void HttpFront::listen()
@@ -132,13 +157,13 @@ void HttpFront::acceptPending(QTcpServer *server)
 
 void HttpFront::onAcceptError(QTcpServer *server)
 {
-    // Qt has already paused this server; the descriptors come back when a
-    // connection closes or after a short rest.
-    server->pauseAccepting();
+    Q_UNUSED(server);
+    // Descriptors come back when a connection closes, or a while later.
     if (!m_acceptPaused)
-        qWarning().noquote() << "WebSocket server: cannot accept (" << server->errorString()
-                             << "); pausing for" << kResumeAcceptMs << "ms";
+        qWarning().noquote() << "WebSocket server: cannot accept (out of file descriptors); pausing";
     m_acceptPaused = true;
+    for (QTcpServer *s : qAsConst(m_servers))
+        s->pauseAccepting();
     m_resumeTimer->start();
 }
 
@@ -146,6 +171,11 @@ void HttpFront::resumeAccepting()
 {
     if (!m_acceptPaused)
         return;
+    if (!descriptorsToSpare(kSpareDescriptors)) {
+        m_resumeTimer->start();
+        return;
+    }
+    qDebug().noquote() << "WebSocket server: accepting again";
     m_acceptPaused = false;
     for (QTcpServer *server : m_servers)
         server->resumeAccepting();

@@ -29,10 +29,13 @@ public:
     static constexpr qint64 kMaxReceivingBytes = 20 * 1024 * 1024;
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
+    static constexpr int kSpareDescriptors = 4;
 
     HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent);
 
     bool isListening() const;
+    // Bytes of unfinished frames waiting in the connections' buffers.
+    qint64 bufferedBytes() const;
     quint16 serverPort() const { return m_port; }
     const OriginPolicy &originPolicy() const { return m_policy; }
     const ListenSettings &settings() const { return m_settings; }
