@@ -64,7 +64,7 @@ void WebsocketHandler::onNewConnection()
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
     connect(socket, &QWebSocket::textFrameReceived, this, [this, socket](const QString &frame, bool last) {
-        countFragment(socket, frame.size() * qint64(sizeof(QChar)), last);
+        countFragment(socket, frame.size(), last);
     });
     connect(socket, &QWebSocket::binaryFrameReceived, this, [this, socket](const QByteArray &frame, bool last) {
         countFragment(socket, frame.size(), last);
