@@ -1,7 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "app/pensamplequeue.h"
+#include "app/portnotice.h"
 #include "app/signingstate.h"
+#include "app/startup.h"
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
@@ -48,7 +50,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_drawToWeb->moveToThread(m_drawToWebThread);
     m_drawToWebThread->start(QThread::InheritPriority);
 
-    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr);
+    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr, ListenSettings::fromFile(settingsFilePath()));
+    connect(m_wsHandler, &WebsocketHandler::portInUse, this, &showPortInUseNotice);
     m_wsThread = new QThread();
     m_wsHandler->moveToThread(m_wsThread);
     m_wsThread->start(QThread::InheritPriority);

@@ -1,31 +1,43 @@
 #include "web/WebsocketHandler.h"
 
+#include "web/httpfront.h"
 #include "web/requestqueue.h"
 
 #include <QDebug>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <malloc.h>
+
+// After a message this large, the heap it grew is given back to the system.
+static constexpr int kTrimAfterChars = 1024 * 1024;
 
 static QString getIdentifier(QWebSocket *peer)
 {
     return QStringLiteral("%1:%2").arg(peer->peerAddress().toString(), QString::number(peer->peerPort()));
 }
 
-WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent) : QObject(parent)
+WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const ListenSettings &settings)
+    : QObject(parent)
 {
     qDebug() << "WebSocket server:" << port;
     m_requests = new RequestQueue(this);
     connect(m_requests, &RequestQueue::request, this, &WebsocketHandler::OnProcessMessage);
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
-    if (m_wsServer->listen(QHostAddress::Any, port))
-        connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
+    connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
+    // Connections arrive through the front, never through a listen() of the server itself.
+    m_front = new HttpFront(m_wsServer, settings, port, this);
+    connect(m_front, &HttpFront::portInUse, this, &WebsocketHandler::portInUse);
 }
 
 WebsocketHandler::~WebsocketHandler()
 {
     clearClient();
+    delete m_front; // its sockets first: it hands them to the server
+    m_front = nullptr;
     if (m_wsServer) {
         m_wsServer->close();
         delete m_wsServer;
@@ -35,12 +47,12 @@ WebsocketHandler::~WebsocketHandler()
 
 bool WebsocketHandler::isListening() const
 {
-    return m_wsServer && m_wsServer->isListening();
+    return m_front->isListening();
 }
 
 quint16 WebsocketHandler::serverPort() const
 {
-    return m_wsServer ? m_wsServer->serverPort() : 0;
+    return m_front->serverPort();
 }
 
 void WebsocketHandler::onNewConnection()
@@ -59,6 +71,12 @@ void WebsocketHandler::onNewConnection()
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
+    connect(socket, &QWebSocket::textFrameReceived, this, [this, socket](const QString &frame, bool last) {
+        countFragment(socket, frame.size(), last);
+    });
+    connect(socket, &QWebSocket::binaryFrameReceived, this, [this, socket](const QByteArray &frame, bool last) {
+        countFragment(socket, frame.size(), last);
+    });
     // The socket is the context: an emission from another thread is queued to
     // the socket's thread, each message a copy, in emission order.
     connect(this, &WebsocketHandler::sendMessageToWebClient, socket,
@@ -80,9 +98,29 @@ void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
     }
 }
 
+void WebsocketHandler::countFragment(QWebSocket *socket, qint64 bytes, bool last)
+{
+    if (last) {
+        m_fragmentBytes.remove(socket);
+        return;
+    }
+    m_fragmentBytes[socket] += bytes;
+    qint64 total = m_front->bufferedBytes();
+    for (qint64 held : qAsConst(m_fragmentBytes))
+        total += held;
+    if (total > HttpFront::kMaxReceivingBytes) {
+        qWarning().noquote() << "client" << getIdentifier(socket) << "holds part of a message while" << total
+                             << "bytes are being received in all; dropping it";
+        m_fragmentBytes.remove(socket);
+        socket->close(QWebSocketProtocol::CloseCodeTooMuchData);
+    }
+}
+
 void WebsocketHandler::processMessage(const QString &message)
 {
     m_requests->add(sender(), message);
+    if (message.size() > kTrimAfterChars)
+        QTimer::singleShot(0, this, [] { malloc_trim(0); });
 }
 
 void WebsocketHandler::socketDisconnected()
@@ -91,6 +129,7 @@ void WebsocketHandler::socketDisconnected()
     if (!socket)
         return;
     m_clientList.removeAll(socket);
+    m_fragmentBytes.remove(socket);
     socket->deleteLater();
 }
 
@@ -109,4 +148,5 @@ void WebsocketHandler::clearClient()
     }
     qDeleteAll(m_clientList);
     m_clientList.clear();
+    m_fragmentBytes.clear();
 }

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "web/listensettings.h"
+
+#include <QHash>
 #include <QList>
 #include <QObject>
 
+class HttpFront;
 class QWebSocket;
 class RequestQueue;
 class QWebSocketServer;
 
-// The driver's only network endpoint: a plain ws:// server on every local
-// address. Text from any page goes to OnProcessMessage; sendMessage reaches
+// The driver's only network endpoint: a plain ws:// server behind the HTTP
+// front (loopback addresses unless the settings say otherwise). Text from any page goes to OnProcessMessage; sendMessage reaches
 // every connected page.
 class WebsocketHandler : public QObject
 {
@@ -21,7 +25,8 @@ public:
     // beyond what its socket buffer holds.
     static constexpr qint64 kMaxQueuedBytesPerClient = 16 * 1024 * 1024;
 
-    explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr);
+    explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr,
+                              const ListenSettings &settings = ListenSettings());
     ~WebsocketHandler() override;
 
     // Callable from any thread; delivered in the handler's thread, in order.
@@ -31,10 +36,13 @@ public:
     bool isListening() const;
     quint16 serverPort() const;
     int clientCount() const { return m_clientList.size(); }
+    const HttpFront *front() const { return m_front; }
 
 signals:
     void OnProcessMessage(const QString &message);
     void sendMessageToWebClient(const QString &message);
+    // Once, when another program holds the port (listening is retried).
+    void portInUse(quint16 port);
 
 public slots:
     void onNewConnection();
@@ -43,10 +51,13 @@ public slots:
 
 private:
     void deliver(QWebSocket *socket, const QString &message);
+    void countFragment(QWebSocket *socket, qint64 bytes, bool last);
 
     QWebSocketServer *m_wsServer = nullptr;
+    HttpFront *m_front = nullptr;
     QList<QWebSocket *> m_clientList;
     // Every page gets its turn: one page's burst holds the others back by
     // about one request each.
     RequestQueue *m_requests = nullptr;
+    QHash<QWebSocket *, qint64> m_fragmentBytes; // parts of messages not yet whole
 };

@@ -176,17 +176,23 @@ private slots:
         QCOMPARE(driver.terminate(), 0);
     }
 
-    void aTakenPortLeavesTheDriverRunningQuietly()
+    void aTakenPortIsShownOnceAndServedOnceFree()
     {
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::Any, 36325));
         DriverProcess driver(freshRoot(), x->environment());
         QVERIFY(driver.skipWelcomeNotice());
         QVERIFY(driver.start());
-        QVERIFY(driver.waitForOutput("WebSocket server: 36325", 10000));
-        QTest::qWait(1000);
+        QVERIFY(driver.waitForOutput("port 36325 on 127.0.0.1 is already in use", 10000));
+        QTRY_COMPARE_WITH_TIMEOUT(x->visibleWindows(driver.pid(), QString::fromUtf8("错误")).size(), 1, 10000);
+        // Retries bring no second box.
+        QTest::qWait(4000);
+        QCOMPARE(x->visibleWindows(driver.pid(), QString::fromUtf8("错误")).size(), 1);
         QVERIFY(driver.isRunning());
-        QVERIFY(x->visibleWindows(driver.pid()).isEmpty());
+        squatter.close();
+        QVERIFY(driver.waitForOutput("now listening on 127.0.0.1 port 36325", 10000));
+        WsClient page;
+        QVERIFY(page.open());
         QCOMPARE(driver.terminate(), 0);
     }
 

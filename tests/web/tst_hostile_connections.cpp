@@ -1,5 +1,6 @@
 // Many pages at once and a page that never reads: every page is served, the
 // driver gives its descriptors back, and an ordinary signing still succeeds.
+#include "web/httpfront.h"
 #include "web/hostilesession.h"
 
 #include "support/procstats.h"
@@ -18,15 +19,19 @@ private:
 private slots:
     void initTestCase() { QVERIFY(s.start(nullptr, "qz07")); }
 
-    void severalHundredPagesAreAllServedAndReleased()
+    // Pages up to the connection cap are all served; one more is refused
+    // while they stay, and everything is given back when they go.
+    void pagesUpToTheCapAreAllServedAndReleased()
     {
         const int before = procstats::descriptors(s.driver->pid());
-        const int count = 300;
+        const int count = HttpFront::kMaxConnections - 1;  // s.page is one
         std::vector<std::unique_ptr<WsClient>> pages;
         for (int i = 0; i < count; ++i) {
             pages.push_back(std::make_unique<WsClient>());
             QVERIFY2(pages.back()->open(36325, 10000), qPrintable(QString::number(i)));
         }
+        WsClient beyondTheCap;
+        QVERIFY(!beyondTheCap.open(36325, 3000));
         QVERIFY(answersSerialRequest(s, s.page));
         // The serial goes to every page.
         for (const auto &page : pages)

@@ -150,7 +150,7 @@ private slots:
         s.request("2020", QString::fromLatin1(pointpath::encodeFile(records).toBase64()));
         QVERIFY(QTest::qWaitFor([&] { return received() > 40 * 1024 * 1024 || pictures(asker, true) >= 4000; }, 300000));
         s.request("2024");
-        QVERIFY(QTest::qWaitFor([&] { return pictures(asker, false) == 3; }, 300000));
+        QVERIFY(QTest::qWaitFor([&] { return pictures(asker, false) == 3 && pictures(s.page, false) == 3; }, 300000));
         QVERIFY(!s.page.disconnected && !asker.disconnected);
         QCOMPARE(pictures(s.page, false), 3);
         QVERIFY2(QTest::qWaitFor([&] { return s.driver->output().contains("stopped reading; dropping it"); }, 30000),

@@ -1,0 +1,273 @@
+#include "web/httpfront.h"
+
+#include "web/requesthead.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocketServer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+static void initPageResources()
+{
+    Q_INIT_RESOURCE(webpage);
+}
+
+namespace {
+// Qt's accept loop meets EMFILE without a signal and, finding the listening
+// socket still readable, tries again at once: so accepting pauses before the
+// last descriptors are gone. True when `n` more descriptors could be opened.
+bool descriptorsToSpare(int n)
+{
+    int fds[8];
+    int opened = 0;
+    while (opened < n && opened < 8 && (fds[opened] = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) >= 0)
+        ++opened;
+    for (int i = 0; i < opened; ++i)
+        close(fds[i]);
+    return opened >= n;
+}
+
+QString peerOf(QTcpSocket *socket)
+{
+    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+} // namespace
+
+HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent)
+    : QObject(parent), m_wsServer(wsServer), m_settings(settings),
+      m_policy(settings.allowedOrigins(), port), m_port(port),
+      m_retryTimer(new QTimer(this)), m_resumeTimer(new QTimer(this))
+{
+    initPageResources();
+    if (!m_settings.loopbackOnly())
+        qWarning().noquote() << "WebSocket server: listening on non-loopback addresses, open to the network";
+    if (m_policy.restricted())
+        qDebug().noquote() << "WebSocket server: pages allowed from" << m_policy.allowList().join(", ");
+    for (int i = 0; i < m_settings.addresses().size(); ++i) {
+        auto *server = new QTcpServer(this);
+        server->setMaxPendingConnections(kMaxPendingHeads);
+        connect(server, &QTcpServer::newConnection, this, [this, server] { acceptPending(server); });
+        connect(server, &QTcpServer::acceptError, this, [this, server] { onAcceptError(server); });
+        m_servers << server;
+    }
+    m_retryTimer->setInterval(kRetryListenMs);
+    connect(m_retryTimer, &QTimer::timeout, this, &HttpFront::listen);
+    m_resumeTimer->setSingleShot(true);
+    m_resumeTimer->setInterval(kResumeAcceptMs);
+    connect(m_resumeTimer, &QTimer::timeout, this, &HttpFront::resumeAccepting);
+    listen();
+    // The own page's origin names the port actually taken (port 0 in tests).
+    m_policy = OriginPolicy(m_settings.allowedOrigins(), m_port);
+}
+
+bool HttpFront::isListening() const
+{
+    for (QTcpServer *server : m_servers)
+        if (server->isListening())
+            return true;
+    return false;
+}
+
+qint64 HttpFront::bufferedBytes() const
+{
+    qint64 total = 0;
+    for (QObject *object : m_upgraded)
+        total += static_cast<QTcpSocket *>(object)->bytesAvailable();
+    return total;
+}
+
+void HttpFront::listen()
+{
+    bool missing = false;
+    for (int i = 0; i < m_servers.size(); ++i) {
+        QTcpServer *server = m_servers.at(i);
+        if (server->isListening())
+            continue;
+        const QHostAddress address = m_settings.addresses().at(i);
+        if (server->listen(address, m_port)) {
+            // Port 0 (tests): every address shares the port the first one got.
+            m_port = server->serverPort();
+            if (m_reportedFailures.remove(server))
+                qDebug().noquote() << "WebSocket server: now listening on" << address.toString() << "port" << m_port;
+            continue;
+        }
+        const bool inUse = server->serverError() == QAbstractSocket::AddressInUseError;
+        // An address the machine lacks (no IPv6) stays missing; a busy port may be freed.
+        missing = missing || inUse;
+        if (!m_reportedFailures.contains(server)) {
+            m_reportedFailures.insert(server);
+            if (inUse)
+                qWarning().noquote() << "WebSocket server: port" << m_port << "on" << address.toString()
+                                     << "is already in use by another program; retrying every"
+                                     << kRetryListenMs / 1000 << "s";
+            else
+                qWarning().noquote() << "WebSocket server: cannot listen on" << address.toString() << "port"
+                                     << m_port << ":" << server->errorString();
+        }
+        if (inUse && !m_portInUseReported) {
+            m_portInUseReported = true;
+            // Queued: the first attempt runs in the constructor, before anyone listens.
+            const quint16 port = m_port;
+            QTimer::singleShot(0, this, [this, port] { emit portInUse(port); });
+        }
+    }
+    if (missing)
+        m_retryTimer->start();
+    else
+        m_retryTimer->stop();
+}
+
+void HttpFront::acceptPending(QTcpServer *server)
+{
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
+        if (m_open.size() >= kMaxConnections || m_pending.size() >= kMaxPendingHeads) {
+            qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
+                                 << "connections open," << m_pending.size() << "handshakes unfinished";
+            socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (socket->state() == QAbstractSocket::UnconnectedState)
+                socket->deleteLater();
+            continue;
+        }
+        socket->setParent(this);
+        socket->setReadBufferSize(kMaxHeadBytes);
+        m_open.insert(socket);
+        m_pending.insert(socket);
+        connect(socket, &QObject::destroyed, this, &HttpFront::forget);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            forget(socket);
+            socket->deleteLater();
+        });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { examineHead(socket); });
+        // A client that never finishes its head gives up its slot.
+        QTimer::singleShot(kHeadTimeoutMs, socket, [this, socket] {
+            if (m_pending.contains(socket)) {
+                qWarning().noquote() << "WebSocket server: no request head from" << peerOf(socket) << "in time";
+                socket->abort();
+            }
+        });
+    }
+}
+
+void HttpFront::onAcceptError(QTcpServer *server)
+{
+    Q_UNUSED(server);
+    // Descriptors come back when a connection closes, or a while later.
+    if (!m_acceptPaused)
+        qWarning().noquote() << "WebSocket server: cannot accept (out of file descriptors); pausing";
+    m_acceptPaused = true;
+    for (QTcpServer *s : qAsConst(m_servers))
+        s->pauseAccepting();
+    m_resumeTimer->start();
+}
+
+void HttpFront::resumeAccepting()
+{
+    if (!m_acceptPaused)
+        return;
+    if (!descriptorsToSpare(kSpareDescriptors)) {
+        m_resumeTimer->start();
+        return;
+    }
+    qDebug().noquote() << "WebSocket server: accepting again";
+    m_acceptPaused = false;
+    for (QTcpServer *server : m_servers)
+        server->resumeAccepting();
+}
+
+void HttpFront::forget(QObject *socket)
+{
+    m_pending.remove(socket);
+    m_upgraded.remove(socket);
+    if (m_open.remove(socket) && m_acceptPaused) {
+        m_resumeTimer->stop();
+        resumeAccepting();
+    }
+}
+
+void HttpFront::examineHead(QTcpSocket *socket)
+{
+    if (!m_pending.contains(socket))
+        return;
+    // Peeked, not read: an upgrade goes on to the WebSocket server whole.
+    const RequestHead head = parseRequestHead(socket->peek(kMaxHeadBytes), kMaxHeadBytes);
+    switch (head.state) {
+    case RequestHead::Incomplete:
+        return;
+    case RequestHead::TooLarge:
+    case RequestHead::Invalid:
+        m_pending.remove(socket);
+        answer(socket, "400 Bad Request", "text/plain", "Bad Request\n");
+        return;
+    case RequestHead::Complete:
+        break;
+    }
+    m_pending.remove(socket);
+    if (head.upgrade) {
+        if (!m_policy.allows(head.hasOrigin, head.origin)) {
+            qWarning().noquote() << "WebSocket server: refusing origin" << QString::fromUtf8(head.origin) << "from"
+                                 << peerOf(socket);
+            answer(socket, "403 Forbidden", "text/plain", "Forbidden\n");
+            return;
+        }
+        handOver(socket);
+        return;
+    }
+    socket->read(socket->bytesAvailable());
+    QString resource;
+    QByteArray type;
+    if (head.path == "/") {
+        resource = QStringLiteral(":/page/index.html");
+        type = "text/html; charset=utf-8";
+    } else if (head.path == "/zqsign-client.js") {
+        resource = QStringLiteral(":/page/zqsign-client.js");
+        type = "text/javascript; charset=utf-8";
+    }
+    QFile file(resource);
+    if (head.method != "GET" || resource.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        answer(socket, "404 Not Found", "text/plain", "Not Found\n");
+        return;
+    }
+    answer(socket, "200 OK", type, file.readAll());
+}
+
+void HttpFront::handOver(QTcpSocket *socket)
+{
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    m_upgraded.insert(socket);
+    socket->setReadBufferSize(0);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { checkReceiving(socket); });
+    m_wsServer->handleConnection(socket);
+}
+
+void HttpFront::checkReceiving(QTcpSocket *socket)
+{
+    qint64 total = 0;
+    QTcpSocket *largest = socket;
+    for (QObject *object : qAsConst(m_upgraded)) {
+        auto *s = static_cast<QTcpSocket *>(object);
+        total += s->bytesAvailable();
+        if (s->bytesAvailable() > largest->bytesAvailable())
+            largest = s;
+    }
+    if (total <= kMaxReceivingBytes)
+        return;
+    qWarning().noquote() << "WebSocket server:" << total << "bytes being received in all; dropping"
+                         << peerOf(largest) << "with" << largest->bytesAvailable();
+    largest->abort();
+}
+
+void HttpFront::answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &type, const QByteArray &body)
+{
+    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: "
+                  + QByteArray::number(body.size())
+                  + "\r\nX-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n"
+                  + body);
+    socket->disconnectFromHost();
+}

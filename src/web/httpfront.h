@@ -1,0 +1,71 @@
+#pragma once
+
+#include "web/listensettings.h"
+#include "web/originpolicy.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class QWebSocketServer;
+
+// The service port's front door. Owns the listening sockets (loopback unless
+// the settings say otherwise), reads each request head within bounds, answers
+// plain GETs for the driver's own page and hands WebSocket upgrades from
+// allowed origins to the WebSocket server. Bounds what pages can make the
+// driver hold: open connections, unfinished heads and bytes being received.
+class HttpFront : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxConnections = 64;
+    static constexpr int kMaxPendingHeads = 16;
+    static constexpr int kMaxHeadBytes = 8 * 1024;
+    static constexpr int kHeadTimeoutMs = 5000;
+    // All connections together; one message alone may use it up.
+    static constexpr qint64 kMaxReceivingBytes = 20 * 1024 * 1024;
+    static constexpr int kRetryListenMs = 3000;
+    static constexpr int kResumeAcceptMs = 1000;
+    static constexpr int kSpareDescriptors = 4;
+
+    HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent);
+
+    bool isListening() const;
+    // Bytes of unfinished frames waiting in the connections' buffers.
+    qint64 bufferedBytes() const;
+    quint16 serverPort() const { return m_port; }
+    const OriginPolicy &originPolicy() const { return m_policy; }
+    const ListenSettings &settings() const { return m_settings; }
+
+signals:
+    // Once, when another program holds the port; listening is retried.
+    void portInUse(quint16 port);
+
+private:
+    void listen();
+    void acceptPending(QTcpServer *server);
+    void onAcceptError(QTcpServer *server);
+    void examineHead(QTcpSocket *socket);
+    void handOver(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &type, const QByteArray &body);
+    void forget(QObject *socket);
+    void checkReceiving(QTcpSocket *socket);
+    void resumeAccepting();
+
+    QWebSocketServer *m_wsServer;
+    ListenSettings m_settings;
+    OriginPolicy m_policy;
+    quint16 m_port;
+    QList<QTcpServer *> m_servers;
+    QTimer *m_retryTimer;
+    QTimer *m_resumeTimer;
+    bool m_portInUseReported = false;
+    bool m_acceptPaused = false;
+    QSet<QTcpServer *> m_reportedFailures;
+    QSet<QObject *> m_open;     // every accepted connection still alive
+    QSet<QObject *> m_pending;  // head not yet complete
+    QSet<QObject *> m_upgraded; // handed to the WebSocket server
+};

@@ -1,0 +1,50 @@
+#include "web/listensettings.h"
+
+#include <QDebug>
+#include <QSettings>
+
+namespace {
+const char *const kAddressesKey = "Settings/LISTENADDRESSES";
+const char *const kOriginsKey = "Settings/ALLOWEDORIGINS";
+
+// QSettings gives a list for "a, b" and a string for "a".
+QStringList listValue(const QSettings &settings, const char *key)
+{
+    QStringList out;
+    for (const QString &item : settings.value(key).toStringList())
+        for (const QString &part : item.split(',', Qt::SkipEmptyParts))
+            if (!part.trimmed().isEmpty())
+                out << part.trimmed();
+    return out;
+}
+} // namespace
+
+ListenSettings::ListenSettings() : m_addresses{QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}
+{
+}
+
+ListenSettings ListenSettings::fromFile(const QString &iniPath)
+{
+    ListenSettings result;
+    const QSettings settings(iniPath, QSettings::IniFormat);
+    QList<QHostAddress> addresses;
+    for (const QString &text : listValue(settings, kAddressesKey)) {
+        QHostAddress address;
+        if (address.setAddress(text))
+            addresses << address;
+        else
+            qWarning().noquote() << "settings: ignoring listen address" << text;
+    }
+    if (!addresses.isEmpty())
+        result.m_addresses = addresses;
+    result.m_allowedOrigins = listValue(settings, kOriginsKey);
+    return result;
+}
+
+bool ListenSettings::loopbackOnly() const
+{
+    for (const QHostAddress &address : m_addresses)
+        if (!address.isLoopback())
+            return false;
+    return true;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QStringList>
+
+// Where the service listens and which pages may use it, from the settings
+// file (group "Settings"):
+//   LISTENADDRESSES  addresses to listen on instead of 127.0.0.1 and ::1
+//                    (unsafe: any other address opens the pad to the network)
+//   ALLOWEDORIGINS   origins of the pages that may connect; empty: any page
+// Both are comma-separated lists.
+class ListenSettings
+{
+public:
+    ListenSettings();
+    static ListenSettings fromFile(const QString &iniPath);
+
+    QList<QHostAddress> addresses() const { return m_addresses; }
+    bool loopbackOnly() const;
+    QStringList allowedOrigins() const { return m_allowedOrigins; }
+
+    void setAddresses(const QList<QHostAddress> &addresses) { m_addresses = addresses; }
+    void setAllowedOrigins(const QStringList &origins) { m_allowedOrigins = origins; }
+
+private:
+    QList<QHostAddress> m_addresses;
+    QStringList m_allowedOrigins;
+};

@@ -1,0 +1,352 @@
+// The service port's front: loopback listening, the driver's own page over
+// plain HTTP, the origin allow-list and the bounds on what clients can hold.
+
+#include "support/testenv.h"
+#include "support/wsclient.h"
+#include "web/WebsocketHandler.h"
+#include "web/httpfront.h"
+#include "web/originpolicy.h"
+#include "web/requesthead.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+// The server runs in this thread: clients wait with the event loop running.
+bool waitConnected(QTcpSocket &socket)
+{
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState
+                                        || socket.state() == QAbstractSocket::UnconnectedState; }, 3000)
+        && socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool waitReadable(QTcpSocket &socket, int timeoutMs = 3000)
+{
+    return QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, timeoutMs);
+}
+
+struct HttpReply
+{
+    int status = 0;
+    QByteArray contentType;
+    QByteArray body;
+};
+
+HttpReply httpRequest(quint16 port, const QByteArray &request)
+{
+    HttpReply reply;
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!waitConnected(socket))
+        return reply;
+    socket.write(request);
+    // The front closes after its answer.
+    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000))
+        return reply;
+    const QByteArray all = socket.readAll();
+    const int end = all.indexOf("\r\n\r\n");
+    if (end < 0)
+        return reply;
+    const QList<QByteArray> lines = all.left(end).split('\n');
+    reply.status = lines.first().split(' ').value(1).toInt();
+    for (const QByteArray &line : lines)
+        if (line.toLower().startsWith("content-type:"))
+            reply.contentType = line.mid(13).trimmed();
+    reply.body = all.mid(end + 4);
+    return reply;
+}
+
+// A handshake with the origin `socket` was made with; true when it connects.
+bool connectsWithOrigin(quint16 port, QWebSocket &socket)
+{
+    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(port)));
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState
+                                        || socket.state() == QAbstractSocket::UnconnectedState; }, 5000)
+        && socket.state() == QAbstractSocket::ConnectedState;
+}
+
+// A WebSocket client made of a bare TCP socket, to send frames as a hostile page would.
+bool rawHandshake(QTcpSocket &socket, quint16 port)
+{
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!waitConnected(socket))
+        return false;
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    QByteArray reply;
+    while (!reply.contains("\r\n\r\n") && waitReadable(socket))
+        reply += socket.readAll();
+    return reply.startsWith("HTTP/1.1 101");
+}
+
+// The start of a masked text frame of `length` bytes.
+QByteArray frameHeader(quint64 length)
+{
+    QByteArray header("\x81\xff", 2);
+    for (int i = 7; i >= 0; --i)
+        header.append(char((length >> (8 * i)) & 0xff));
+    header.append(QByteArray(4, '\0')); // a zero mask leaves the payload as it is
+    return header;
+}
+
+bool tcpConnects(const QHostAddress &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    return waitConnected(socket);
+}
+
+QByteArray sourceFile(const QString &relative)
+{
+    QFile file(sourcePath(relative));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestHttpFront : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestHeadsAreParsed()
+    {
+        const int max = HttpFront::kMaxHeadBytes;
+        RequestHead h = parseRequestHead("GET / HTTP/1.1\r\nHost: x\r\nOrigin: null\r\n\r\n", max);
+        QCOMPARE(h.state, RequestHead::Complete);
+        QCOMPARE(h.method, QByteArray("GET"));
+        QCOMPARE(h.path, QByteArray("/"));
+        QVERIFY(!h.upgrade);
+        QVERIFY(h.hasOrigin);
+        QCOMPARE(h.origin, QByteArray("null"));
+        h = parseRequestHead("GET /x HTTP/1.1\r\nUpgrade: WebSocket\r\n\r\n", max);
+        QVERIFY(h.upgrade);
+        QVERIFY(!h.hasOrigin);
+        QCOMPARE(parseRequestHead("GET / HTTP/1.1\r\nHost: x\r\n", max).state, RequestHead::Incomplete);
+        QCOMPARE(parseRequestHead(QByteArray(max, 'a'), max).state, RequestHead::TooLarge);
+        QCOMPARE(parseRequestHead("GET/ HTTP/1.1\r\n\r\n", max).state, RequestHead::Invalid);
+        QCOMPARE(parseRequestHead("GET / HTTP/1.1\r\nno colon\r\n\r\n", max).state, RequestHead::Invalid);
+        QCOMPARE(parseRequestHead("GET / HTTP/1.1\r\nOrigin: a\r\nOrigin: b\r\n\r\n", max).state, RequestHead::Invalid);
+    }
+
+    void originsMatchExactlyOrBySubdomain_data()
+    {
+        QTest::addColumn<QByteArray>("origin");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("exact") << QByteArray("https://app.example.com") << true;
+        QTest::newRow("exact, case of host") << QByteArray("https://APP.example.com") << true;
+        QTest::newRow("other scheme") << QByteArray("http://app.example.com") << false;
+        QTest::newRow("other port") << QByteArray("https://app.example.com:444") << false;
+        QTest::newRow("suffix trick") << QByteArray("https://evilapp.example.com") << false;
+        QTest::newRow("longer host") << QByteArray("https://app.example.com.evil") << false;
+        QTest::newRow("subdomain") << QByteArray("https://a.corp.example:8443") << true;
+        QTest::newRow("deeper subdomain") << QByteArray("https://a.b.corp.example:8443") << true;
+        QTest::newRow("wildcard base itself") << QByteArray("https://corp.example:8443") << false;
+        QTest::newRow("lookalike base") << QByteArray("https://xcorp.example:8443") << false;
+        QTest::newRow("subdomain, no port") << QByteArray("https://a.corp.example") << false;
+        QTest::newRow("null") << QByteArray("null") << true;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("userinfo") << QByteArray("https://app.example.com@evil") << false;
+    }
+
+    void originsMatchExactlyOrBySubdomain()
+    {
+        QFETCH(QByteArray, origin);
+        QFETCH(bool, allowed);
+        const QStringList list{"https://app.example.com", "https://*.corp.example:8443", "null"};
+        QCOMPARE(originMatches(origin, list), allowed);
+        QVERIFY(!originMatches("null", {"https://app.example.com"}));
+    }
+
+    void thePageAndClientAreServedAndNothingElse()
+    {
+        WebsocketHandler handler(0);
+        QVERIFY(handler.isListening());
+        const quint16 port = handler.serverPort();
+        HttpReply r = httpRequest(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QCOMPARE(r.status, 200);
+        QCOMPARE(r.contentType, QByteArray("text/html; charset=utf-8"));
+        QCOMPARE(r.body, sourceFile("web/index.html"));
+        r = httpRequest(port, "GET /zqsign-client.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QCOMPARE(r.status, 200);
+        QCOMPARE(r.contentType, QByteArray("text/javascript; charset=utf-8"));
+        QCOMPARE(r.body, sourceFile("web/zqsign-client.js"));
+        for (const char *path : {"/index.html", "/web/index.html", "/../README.md", "/zqsign-client.js/", "/?"})
+            QCOMPARE(httpRequest(port, QByteArray("GET ") + path + " HTTP/1.1\r\n\r\n").status, 404);
+        QCOMPARE(httpRequest(port, "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n").status, 404);
+        QCOMPARE(httpRequest(port, "HEAD / HTTP/1.1\r\n\r\n").status, 404);
+        QCOMPARE(httpRequest(port, "garbage\r\n\r\n").status, 400);
+
+        // The WebSocket is on the same port.
+        QSignalSpy received(&handler, &WebsocketHandler::OnProcessMessage);
+        WsClient page;
+        QVERIFY(page.open(port));
+        page.send("hello");
+        QTRY_COMPARE(received.count(), 1);
+        handler.sendMessage("back");
+        QVERIFY(page.waitForMessages(1));
+    }
+
+    void onlyLoopbackListensUnlessConfigured()
+    {
+        // This test's own network namespace: an extra address on lo.
+        const QString extra = QStringLiteral("10.77.0.1");
+        if (QProcess::execute("ip", {"addr", "add", extra + "/32", "dev", "lo"}) != 0)
+            QSKIP("cannot add an address to lo here");
+        {
+            WebsocketHandler handler(36325);
+            QVERIFY(handler.isListening());
+            QVERIFY(tcpConnects(QHostAddress::LocalHost, 36325));
+            QVERIFY(tcpConnects(QHostAddress::LocalHostIPv6, 36325));
+            QVERIFY(!tcpConnects(QHostAddress(extra), 36325));
+        }
+        ListenSettings settings;
+        settings.setAddresses({QHostAddress(extra)});
+        QVERIFY(!settings.loopbackOnly());
+        WebsocketHandler handler(36325, nullptr, settings);
+        QVERIFY(tcpConnects(QHostAddress(extra), 36325));
+        QVERIFY(!tcpConnects(QHostAddress::LocalHost, 36325));
+    }
+
+    void settingsFileChoosesAddressesAndOrigins()
+    {
+        const QString path = QDir::tempPath() + "/listen.ini";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Settings]\nLISTENADDRESSES=127.0.0.1, 10.1.2.3, bogus\nALLOWEDORIGINS=null\n");
+        file.close();
+        const ListenSettings s = ListenSettings::fromFile(path);
+        QCOMPARE(s.addresses(), (QList<QHostAddress>{QHostAddress("127.0.0.1"), QHostAddress("10.1.2.3")}));
+        QCOMPARE(s.allowedOrigins(), QStringList{"null"});
+        const ListenSettings none = ListenSettings::fromFile(QDir::tempPath() + "/absent.ini");
+        QVERIFY(none.loopbackOnly());
+        QCOMPARE(none.addresses().size(), 2);
+        QVERIFY(none.allowedOrigins().isEmpty());
+    }
+
+    void allowListRefusesOtherOrigins()
+    {
+        ListenSettings settings;
+        settings.setAllowedOrigins({"https://app.example.com"});
+        WebsocketHandler handler(0, nullptr, settings);
+        const quint16 port = handler.serverPort();
+        QSignalSpy received(&handler, &WebsocketHandler::OnProcessMessage);
+
+        QWebSocket allowed(QStringLiteral("https://app.example.com"));
+        QVERIFY(connectsWithOrigin(port, allowed));
+        allowed.sendTextMessage("from allowed");
+        QTRY_COMPARE(received.count(), 1);
+
+        for (const QString &origin : {QStringLiteral("https://evil.example"), QStringLiteral("null")}) {
+            QWebSocket other(origin);
+            QVERIFY2(!connectsWithOrigin(port, other), qPrintable(origin));
+            other.sendTextMessage("{\"bizcode\":\"2023\"}");
+        }
+        // Raw bytes after a refused head reach nobody either.
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(waitConnected(raw));
+        raw.write("GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: null\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QVERIFY(waitReadable(raw));
+        QVERIFY(raw.readAll().startsWith("HTTP/1.1 403"));
+        QTest::qWait(300);
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(handler.clientCount(), 1);
+
+        QWebSocket ownPage(QStringLiteral("http://127.0.0.1:%1").arg(port));
+        QVERIFY(connectsWithOrigin(port, ownPage));
+        QTRY_COMPARE(handler.clientCount(), 2);
+    }
+
+    void noAllowListLetsEveryOriginIn()
+    {
+        WebsocketHandler handler(0);
+        QVERIFY(!handler.front()->originPolicy().restricted());
+        QWebSocket other(QStringLiteral("https://evil.example")), file(QStringLiteral("null"));
+        QVERIFY(connectsWithOrigin(handler.serverPort(), other));
+        QVERIFY(connectsWithOrigin(handler.serverPort(), file));
+        QTRY_COMPARE(handler.clientCount(), 2);
+    }
+
+    void unfinishedHeadsAreBoundedInNumberAndTime()
+    {
+        WebsocketHandler handler(0);
+        const quint16 port = handler.serverPort();
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < HttpFront::kMaxPendingHeads; ++i) {
+            slow.emplace_back(new QTcpSocket);
+            slow.back()->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(waitConnected(*slow.back()));
+            slow.back()->write("GET / HTTP/1.1\r\n");
+        }
+        QTest::qWait(300);
+        // One more while all slots are held: refused with a clear answer.
+        QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 503);
+        // The slow ones lose their slots after the head time limit.
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto &s) {
+                                     return s->state() == QAbstractSocket::UnconnectedState;
+                                 }),
+                                 HttpFront::kHeadTimeoutMs + 5000);
+        QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 200);
+
+        // A head that never ends is cut at its size bound.
+        QTcpSocket big;
+        big.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(waitConnected(big));
+        big.write("GET / HTTP/1.1\r\nX: " + QByteArray(HttpFront::kMaxHeadBytes, 'a'));
+        QVERIFY(waitReadable(big));
+        QVERIFY(big.readAll().startsWith("HTTP/1.1 400"));
+    }
+
+    void bytesBeingReceivedAreBoundedInAll()
+    {
+        WebsocketHandler handler(0);
+        QSignalSpy received(&handler, &WebsocketHandler::OnProcessMessage);
+        // Each starts a 15 MiB message and sends 11 MiB of it: each alone is
+        // within the message limit, together they pass the bound.
+        const int part = 11 * 1024 * 1024;
+        QTcpSocket a, b;
+        QVERIFY(rawHandshake(a, handler.serverPort()));
+        QVERIFY(rawHandshake(b, handler.serverPort()));
+        QTRY_COMPARE(handler.clientCount(), 2);
+        for (QTcpSocket *s : {&a, &b})
+            s->write(frameHeader(15 * 1024 * 1024) + QByteArray(part, 'x'));
+        QTRY_VERIFY_WITH_TIMEOUT(a.state() == QAbstractSocket::UnconnectedState
+                                     || b.state() == QAbstractSocket::UnconnectedState, 20000);
+        QTRY_COMPARE(handler.clientCount(), 1);
+        QCOMPARE(received.count(), 0);
+        // A new page is served as usual.
+        WsClient page;
+        QVERIFY(page.open(handler.serverPort()));
+        page.send("after");
+        QTRY_COMPARE(received.count(), 1);
+    }
+
+    void aTakenPortIsRetriedUntilFree()
+    {
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::LocalHost, 36325));
+        WebsocketHandler handler(36325);
+        QSignalSpy taken(&handler, &WebsocketHandler::portInUse);
+        // ::1 is free, so something listens; 127.0.0.1 is the one pages use.
+        QTRY_COMPARE(taken.count(), 1);
+        QCOMPARE(taken.first().first().value<quint16>(), quint16(36325));
+        other.close();
+        WsClient page;
+        QTRY_VERIFY_WITH_TIMEOUT(tcpConnects(QHostAddress::LocalHost, 36325), HttpFront::kRetryListenMs + 3000);
+        QVERIFY(page.open(36325));
+        QCOMPARE(taken.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpFront)
+#include "tst_httpfront.moc"
