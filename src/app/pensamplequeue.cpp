@@ -41,6 +41,18 @@ void PenSampleQueue::push(TOUCH_INFO sample)
         QMetaObject::invokeMethod(this, &PenSampleQueue::drain, Qt::QueuedConnection);
 }
 
+void PenSampleQueue::flush()
+{
+    std::deque<TOUCH_INFO> waiting;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        waiting.swap(m_pending);
+    }
+    m_room.notify_all();
+    for (const TOUCH_INFO &sample : waiting)
+        m_consumer(sample);
+}
+
 void PenSampleQueue::drain()
 {
     std::vector<TOUCH_INFO> batch;

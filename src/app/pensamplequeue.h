@@ -31,6 +31,9 @@ public:
     explicit PenSampleQueue(Consumer consumer, QObject *parent = nullptr);
 
     long droppedSamples() const;
+    // GUI thread: hands every waiting sample to the consumer now, so a
+    // command acted on next (a page's confirm) sees all the ink before it.
+    void flush();
 
 public slots:
     // Any thread; connect with Qt::DirectConnection.

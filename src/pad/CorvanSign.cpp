@@ -281,6 +281,9 @@ int CorvanSign::ExitSign()
     // Once the reader has left, no stray read can take a reply meant for the
     // next query.
     stopReader();
+    // Ink the pad sent before the end is the signer's, however far the
+    // reader lagged behind.
+    takeQueuedInput();
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
@@ -384,6 +387,20 @@ void CorvanSign::dropQueuedInput()
         ++dropped;
     if (dropped > 0)
         qDebug() << "dropped" << dropped << "input reports the pad sent earlier";
+}
+
+void CorvanSign::takeQueuedInput()
+{
+    std::lock_guard<std::mutex> lock(hidReadMutex);
+    QHidDevice *dev = m_hid_dev;
+    if (!dev)
+        return;
+    QByteArray report;
+    for (int taken = 0; taken < kMaxDroppedReports; ++taken) {
+        if (dev->read(&report, InputDataThread::kReportBytes, 0) <= 0)
+            break;
+        paseInputdataToTouchInfo(report);
+    }
 }
 
 void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)

@@ -78,6 +78,8 @@ private:
     // Drops every input report already queued, so neither a reply nor a new
     // signature can take one the pad sent before.
     void dropQueuedInput();
+    // Decodes the reports the pad sent before the signing ended.
+    void takeQueuedInput();
     int sendStartCommand();
     void stopReader();
     void onReaderFailed();

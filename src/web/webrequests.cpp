@@ -1,5 +1,6 @@
 // The web pages' requests and the replies built for them (MainWindow members).
 #include "app/mainwindow.h"
+#include "app/pensamplequeue.h"
 
 #include "app/signingstate.h"
 #include "ink/ZqDraw.h"
@@ -41,6 +42,7 @@ void MainWindow::onTextMessageReceived(const QString &message)
     }
     if (code == "2022") {
         m_sign->ExitSign();
+        m_penSamples->flush();
         OnSignScreenBtnClick(3);
     }
     if (code == "2021") {

@@ -17,16 +17,30 @@ inline int threads(qint64 pid)
     return QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::Dirs).size();
 }
 
-// Resident set size in KiB, 0 when unreadable.
-inline qint64 rssKiB(qint64 pid)
+// A field of /proc/PID/status in KiB, 0 when unreadable.
+inline qint64 statusKiB(qint64 pid, const QByteArray &field)
 {
     QFile status(QString("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
     return 0;
+}
+
+// Resident set size in KiB, 0 when unreadable.
+inline qint64 rssKiB(qint64 pid) { return statusKiB(pid, "VmRSS:"); }
+
+// The highest resident set size so far in KiB, 0 when unreadable.
+inline qint64 peakRssKiB(qint64 pid) { return statusKiB(pid, "VmHWM:"); }
+
+// A memory bound for the driver as built: sanitizer shadow memory and
+// AddressSanitizer's quarantine of freed blocks (256 MiB) are not the
+// driver's own, so such builds get room for them.
+inline qint64 memoryBoundKiB(qint64 kib)
+{
+    return qEnvironmentVariableIsEmpty("ZQ_SANITIZER_RUNTIME") ? kib : 3 * kib + 256 * 1024;
 }
 
 } // namespace procstats

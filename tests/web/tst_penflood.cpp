@@ -4,6 +4,7 @@
 #include "signingsession.h"
 
 #include "ink/pointpath.h"
+#include "support/procstats.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -16,17 +17,6 @@ namespace {
 int boundMs(int ms)
 {
     return qEnvironmentVariableIsEmpty("ZQ_SANITIZER_RUNTIME") ? ms : ms * 4;
-}
-
-long peakRssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 QString writeScribble(const QString &dir, int samples)
@@ -114,8 +104,8 @@ private slots:
         QVERIFY2(asked >= 5, qPrintable(QString::number(asked)));
         for (qint64 ms : answerMs)
             QVERIFY2(ms >= 0 && ms < boundMs(1000), qPrintable(QStringLiteral("a 2040 took %1 ms").arg(ms)));
-        const long peak = peakRssKiB(s.driver->pid());
-        QVERIFY2(peak > 0 && peak < 128 * 1024, qPrintable(QStringLiteral("peak RSS %1 KiB").arg(peak)));
+        const qint64 peak = procstats::peakRssKiB(s.driver->pid());
+        QVERIFY2(peak > 0 && peak < procstats::memoryBoundKiB(128 * 1024), qPrintable(QStringLiteral("peak RSS %1 KiB").arg(peak)));
 
         QElapsedTimer confirming;
         confirming.start();

@@ -3,6 +3,7 @@
 // and the memory many hostile pages can make it hold.
 #include "signingsession.h"
 #include "support/browser.h"
+#include "support/procstats.h"
 #include "support/testenv.h"
 
 #include <QProcess>
@@ -11,18 +12,6 @@
 
 
 namespace {
-
-// The driver's peak resident memory in KiB (VmHWM).
-qint64 peakRssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 bool signOnce(SigningSession &s, WsClient &page)
 {
@@ -122,10 +111,10 @@ private slots:
             });
         }, 90000));
         QTest::qWait(3000);
-        const qint64 peak = peakRssKiB(pid);
+        const qint64 peak = procstats::peakRssKiB(pid);
         qInfo() << "driver peak RSS" << peak / 1024 << "MiB";
         QVERIFY(peak > 0);
-        QVERIFY2(peak < 128 * 1024, qPrintable(QString("peak RSS %1 MiB").arg(peak / 1024)));
+        QVERIFY2(peak < procstats::memoryBoundKiB(128 * 1024), qPrintable(QString("peak RSS %1 MiB").arg(peak / 1024)));
         QVERIFY(s.driver->waitForOutput("bytes being received in all", 5000));
         pages.clear();
         WsClient page;

@@ -176,6 +176,8 @@ private slots:
             s.request("2022");
             s.request("2040");
             QVERIFY(QTest::qWaitFor([&] { return s.page.messages.count(expected) == round + 1; }, 10000));
+            // The confirm's blank picture may come after the serial.
+            QVERIFY(s.waitForBlankImages(blanks + 2));
             QVERIFY(QTest::qWaitFor([&] { return s.pad->status().contains("stroke idle"); }, 10000));
         }
         for (const QString &m : s.page.messages)
