@@ -20,6 +20,8 @@
 namespace {
 // As long as a pad command waits for the draw-to-web jobs before it.
 const int kJobsWaitMs = 5000;
+// A page's directory may be megabytes long; the log gets its start.
+const int kLoggedDirectoryChars = 256;
 }
 
 void MainWindow::onTextMessageReceived(const QString &message)
@@ -59,7 +61,7 @@ void MainWindow::setOutputDirectory(const QString &data)
         // Forgotten before the box shows: its event loop may already run a confirm.
         strSavePicName.set(QString());
         strSavePathName.set(QString());
-        qWarning() << "directory refused:" << data << "-" << qPrintable(directory.refusal())
+        qWarning() << "directory refused:" << data.left(kLoggedDirectoryChars) << "-" << qPrintable(directory.refusal())
                    << "- confirms save nothing until a usable directory is set";
         showUnwritableDirectoryBox();
         return;
