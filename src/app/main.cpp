@@ -7,10 +7,14 @@
 #include <QDebug>
 #include <QSettings>
 
+#include <csignal>
 #include <fcntl.h>
 
 int main(int argc, char **argv)
 {
+    // A file size limit fails the write (reported like a full disk) instead
+    // of ending the driver.
+    std::signal(SIGXFSZ, SIG_IGN);
     chooseOffscreenPlatformWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZQSignDriver"));

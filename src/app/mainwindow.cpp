@@ -58,6 +58,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
     connect(this, &MainWindow::drawToWeb, m_drawToWeb, &DrawToWebRunnable::OnDrawToWeb);
+    connect(m_drawToWeb, &DrawToWebRunnable::saveFailed, this, &MainWindow::showUnwritableDirectoryBox);
     m_penSamples = new PenSampleQueue([this](const TOUCH_INFO &sample) { OnTouchInfoFun(sample); }, this);
     connect(m_sign, &CorvanSign::TouchInfoFun, m_penSamples, &PenSampleQueue::push, Qt::DirectConnection);
     connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);

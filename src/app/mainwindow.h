@@ -80,6 +80,8 @@ private:
     void setOutputDirectory(const QString &data);
     void sendSerialNumber();
     void showErrorBox(const QString &text);
+    // A directory refused, or a signature that could not be written there.
+    void showUnwritableDirectoryBox();
     void onSigningFailed(int code);
     // Stops a running replay and waits for it, so it draws no more.
     void stopPathReplay();

@@ -1,12 +1,12 @@
 #include "ink/ZqDraw.h"
 
 #include "ink/pointpath.h"
+#include "ink/signaturefiles.h"
 
 #include <QBuffer>
 #include <QDebug>
 #include <QPainter>
 #include <QPen>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -25,25 +25,6 @@ double penWidthFor(int pressure)
 int truncToInt(float v)
 {
     return static_cast<int>(std::clamp(v, -1.0e9f, 1.0e9f));
-}
-
-// Writes through a temporary file renamed into place, so a failed write (a
-// full disk, a crash) leaves the earlier file as it was. QSaveFile::commit()
-// alone misses a short write and a failed flush of its buffer, so both are
-// checked before the rename.
-bool writeAtomically(const QString &fileName, const QByteArray &bytes)
-{
-    QSaveFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
-           && file.commit();
-}
-
-bool writeAtomically(const QString &fileName, const QImage &picture, const char *format)
-{
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    return picture.save(&buffer, format) && writeAtomically(fileName, encoded);
 }
 } // namespace
 
@@ -86,6 +67,7 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
     if (touching && isPenDown) {
         penWidth = penWidthFor(pressure);
         drawLineTo(&lastPoint, p);
+        inked = true;
         preX = p.x();
         preY = p.y();
         SignAre(p.x(), p.y());
@@ -158,6 +140,7 @@ void ZqDraw::clearImage()
     isPenDown = false;
     isPathPenDown = false;
     signArea = QRect();
+    inked = false;
 }
 
 bool ZqDraw::saveImage(const QString &fileName, const QString &format)
@@ -165,16 +148,16 @@ bool ZqDraw::saveImage(const QString &fileName, const QString &format)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (fileName.isEmpty() || image.isNull())
         return false;
-    const QByteArray imageFormat = format.toLocal8Bit();
-    // A null sign area (nothing drawn) copies the whole picture; parts of the
-    // area beyond the picture come out transparent.
-    QImage cut = image.copy(signArea);
     qDebug() << "image-save-------" << fileName;
-    resizeImage(&cut, kWidth, kHeight);
-    const bool saved = writeAtomically(fileName, cut, imageFormat.constData());
-    if (saved)
+    const QByteArray encoded = encodedPicture(format.toLocal8Bit().constData());
+    if (encoded.isEmpty())
+        return false;
+    const signaturefiles::SaveResult result = signaturefiles::writeFile(fileName, encoded);
+    if (result.saved)
         qDebug() << "image-save---成功----";
-    return saved;
+    else
+        qWarning().noquote() << "image-save---失败----" << result.failure;
+    return result.saved;
 }
 
 void ZqDraw::savePointPath(const QString &path)
@@ -182,9 +165,36 @@ void ZqDraw::savePointPath(const QString &path)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path.isEmpty() || vPath_touch_info.isEmpty())
         return;
-    if (!writeAtomically(path, pointpath::encodeFile(vPath_touch_info)))
-        qDebug() << "path-save---失败----" << path;
+    const signaturefiles::SaveResult result = signaturefiles::writeFile(path, pointpath::encodeFile(vPath_touch_info));
+    if (!result.saved)
+        qWarning().noquote() << "path-save---失败----" << result.failure;
     vPath_touch_info.clear();
+}
+
+bool ZqDraw::takeSignature(Signature *signature) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!inked)
+        return false;
+    // The path file first, as it always was: its filler comes from rand().
+    signature->pointPath = pointpath::encodeFile(vPath_touch_info);
+    signature->picture = encodedPicture("png");
+    return true;
+}
+
+// The picture cut to the sign area and fitted into the canvas size. A null
+// sign area (nothing drawn) copies the whole picture; parts of the area
+// beyond the picture come out transparent. Called with the lock held.
+QByteArray ZqDraw::encodedPicture(const char *format) const
+{
+    QImage cut = image.copy(signArea);
+    resizeImage(&cut, kWidth, kHeight);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!cut.save(&buffer, format))
+        encoded.clear();
+    return encoded;
 }
 
 // Scales down to fit maxWidth x maxHeight, keeping the aspect ratio; a

@@ -2,6 +2,7 @@
 
 #include "ink/touchinfof.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QObject>
@@ -44,6 +45,16 @@ public:
     bool saveImage(const QString &fileName, const QString &format);
     void savePointPath(const QString &path);
 
+    // The finished signature as save.png and path.save hold it.
+    struct Signature
+    {
+        QByteArray picture;
+        QByteArray pointPath;
+    };
+    // False (and nothing taken) when no ink was drawn since the last clear:
+    // a confirm then has no signature to save.
+    bool takeSignature(Signature *signature) const;
+
     static void resizeImage(QImage *img, int maxWidth, int maxHeight);
     static void resizeImage(QImage *img, const QSize &size);
 
@@ -57,6 +68,7 @@ private:
     // Draws from `from` to `to` and moves `from` there.
     void drawLineTo(QPoint *from, const QPoint &to);
     void SignAre(float x, float y);
+    QByteArray encodedPicture(const char *format) const;
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;
@@ -72,4 +84,5 @@ private:
     float preY = 0.0f;
     TOUCH_INFO_F s_touchinfo_f;
     QVector<TOUCH_INFO_F> vPath_touch_info;
+    bool inked = false; // a live segment was drawn since the last clear
 };

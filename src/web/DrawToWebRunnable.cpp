@@ -3,8 +3,11 @@
 #include "app/mainwindow.h"
 #include "app/signingstate.h"
 #include "ink/ZqDraw.h"
+#include "ink/signaturefiles.h"
 #include "web/drawjobs.h"
 #include "web/livepicture.h"
+
+#include <QDebug>
 
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
@@ -32,8 +35,7 @@ void DrawToWebRunnable::OnDrawToWeb()
         break;
     }
     case 3:
-        canvas->savePointPath(strSavePathName.get());
-        canvas->saveImage(strSavePicName.get(), "png");
+        saveSignature(canvas);
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
         break;
@@ -45,4 +47,33 @@ void DrawToWebRunnable::OnDrawToWeb()
         break;
     }
     m_jobs->finish();
+}
+
+// Only ink drawn since the signing started is a signature: a confirm with
+// none (no signing running, or a second confirm) leaves the saved pair as it
+// is, so save.png and path.save always belong to the same signing.
+void DrawToWebRunnable::saveSignature(ZqDraw *canvas)
+{
+    ZqDraw::Signature signature;
+    if (!canvas->takeSignature(&signature)) {
+        qInfo() << "confirm without new ink: the saved signature stays as it is";
+        return;
+    }
+    const QString pictureName = strSavePicName.get();
+    const QString pathName = strSavePathName.get();
+    if (pictureName.isEmpty()) {
+        qWarning() << "confirm without a usable directory: the signature is not saved";
+        return;
+    }
+    signaturefiles::SaveResult result;
+    if (signature.picture.isEmpty())
+        result.failure = QStringLiteral("the picture could not be encoded");
+    else
+        result = signaturefiles::writePair(pictureName, signature.picture, pathName, signature.pointPath);
+    if (result.saved) {
+        qInfo().noquote() << "signature saved:" << pictureName << pathName;
+        return;
+    }
+    qWarning().noquote() << "signature not saved:" << result.failure;
+    emit saveFailed();
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 
 class DrawJobs;
+class ZqDraw;
 
 // The draw-to-web worker. It lives in a thread of its own and carries out one
 // job per drawToWeb() emission, in order: a snapshot of the ink sent to the
@@ -14,9 +15,15 @@ class DrawToWebRunnable : public QObject
 public:
     explicit DrawToWebRunnable(DrawJobs *jobs, QObject *parent = nullptr);
 
+signals:
+    // A confirm's signature could not be written (logged with the reason).
+    void saveFailed();
+
 public slots:
     void OnDrawToWeb();
 
 private:
+    void saveSignature(ZqDraw *canvas);
+
     DrawJobs *m_jobs;
 };

@@ -9,11 +9,10 @@
 #include "web/webrequest.h"
 #include "web/livepicture.h"
 #include "web/drawjobs.h"
+#include "web/outputdirectory.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +21,8 @@
 namespace {
 // As long as a pad command waits for the draw-to-web jobs before it.
 const int kJobsWaitMs = 5000;
+// A page's directory may be megabytes long; the log gets its start.
+const int kLoggedDirectoryChars = 256;
 }
 
 void MainWindow::onTextMessageReceived(const QString &message)
@@ -57,14 +58,23 @@ void MainWindow::onTextMessageReceived(const QString &message)
 
 void MainWindow::setOutputDirectory(const QString &data)
 {
-    const QString directory = QDir::toNativeSeparators(data);
-    if (!QDir(directory).exists())
-        QDir().mkpath(directory);
-    QFile probe(directory + "/testfile");
-    if (!probe.open(QIODevice::ReadWrite))
-        showErrorBox(QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   "));
-    strSavePicName.set(directory + "/save.png");
-    strSavePathName.set(directory + "/path.save");
+    const OutputDirectory directory = OutputDirectory::prepare(data);
+    if (!directory.isUsable()) {
+        // Forgotten before the box shows: its event loop may already run a confirm.
+        strSavePicName.set(QString());
+        strSavePathName.set(QString());
+        qWarning() << "directory refused:" << data.left(kLoggedDirectoryChars) << "-" << qPrintable(directory.refusal())
+                   << "- confirms save nothing until a usable directory is set";
+        showUnwritableDirectoryBox();
+        return;
+    }
+    strSavePicName.set(directory.filePath("save.png"));
+    strSavePathName.set(directory.filePath("path.save"));
+}
+
+void MainWindow::showUnwritableDirectoryBox()
+{
+    showErrorBox(QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   "));
 }
 
 void MainWindow::StartSign()
