@@ -177,14 +177,16 @@ bool ZqDraw::saveImage(const QString &fileName, const QString &format)
     return saved;
 }
 
-void ZqDraw::savePointPath(const QString &path)
+bool ZqDraw::savePointPath(const QString &path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path.isEmpty() || vPath_touch_info.isEmpty())
-        return;
-    if (!writeAtomically(path, pointpath::encodeFile(vPath_touch_info)))
+        return false;
+    const bool saved = writeAtomically(path, pointpath::encodeFile(vPath_touch_info));
+    if (!saved)
         qDebug() << "path-save---失败----" << path;
     vPath_touch_info.clear();
+    return saved;
 }
 
 // Scales down to fit maxWidth x maxHeight, keeping the aspect ratio; a

@@ -42,7 +42,8 @@ public:
 
     void clearImage();
     bool saveImage(const QString &fileName, const QString &format);
-    void savePointPath(const QString &path);
+    // True when the file was written (nothing is written without a path).
+    bool savePointPath(const QString &path);
 
     static void resizeImage(QImage *img, int maxWidth, int maxHeight);
     static void resizeImage(QImage *img, const QSize &size);

@@ -6,8 +6,31 @@
 #include "web/drawjobs.h"
 #include "web/livepicture.h"
 
+#include <QFileInfo>
+
+namespace {
+SavedSignature saveSignature(ZqDraw *canvas)
+{
+    SavedSignature saved;
+    const QString pathName = strSavePathName.get();
+    const QString pictureName = strSavePicName.get();
+    saved.samples = canvas->pathRecords().size();
+    saved.attempted = !pathName.isEmpty() && saved.samples > 0;
+    if (canvas->savePointPath(pathName)) {
+        saved.pathFile = pathName;
+        saved.pathFileBytes = QFileInfo(pathName).size();
+    }
+    if (canvas->saveImage(pictureName, "png")) {
+        saved.picture = pictureName;
+        saved.pictureBytes = QFileInfo(pictureName).size();
+    }
+    return saved;
+}
+} // namespace
+
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
+    qRegisterMetaType<SavedSignature>();
 }
 
 void DrawToWebRunnable::OnDrawToWeb()
@@ -29,17 +52,20 @@ void DrawToWebRunnable::OnDrawToWeb()
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
         isOnTouch = true;
+        emit commandDone(flag, SavedSignature());
         break;
     }
-    case 3:
-        canvas->savePointPath(strSavePathName.get());
-        canvas->saveImage(strSavePicName.get(), "png");
+    case 3: {
+        const SavedSignature saved = saveSignature(canvas);
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
+        emit commandDone(flag, saved);
         break;
+    }
     case 4:
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
+        emit commandDone(flag, SavedSignature());
         break;
     default:
         break;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/savedsignature.h"
+
 #include <QObject>
 
 class DrawJobs;
@@ -13,6 +15,11 @@ class DrawToWebRunnable : public QObject
     Q_OBJECT
 public:
     explicit DrawToWebRunnable(DrawJobs *jobs, QObject *parent = nullptr);
+
+signals:
+    // After the job of a command (2 re-sign, 3 confirm, 4 cancel) has sent
+    // its blank picture; `saved` tells what a confirm wrote.
+    void commandDone(int flag, const SavedSignature &saved);
 
 public slots:
     void OnDrawToWeb();
