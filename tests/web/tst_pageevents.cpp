@@ -304,6 +304,31 @@ private slots:
         QCOMPARE(find(s.page, "2111"), -1);
         QCOMPARE(s.driver->terminate(), 0);
     }
+
+    // Polled without hot-plug, a pad shows up twice (its USB device and its
+    // HID interface): still one event each way.
+    void oneDeviceEventPerPadWhenPolled()
+    {
+        qputenv("PADSIM_HOTPLUG", "off");
+        SigningSession s;
+        const bool started = s.start(nullptr, QString());
+        qunsetenv("PADSIM_HOTPLUG");
+        QVERIFY(started);
+        QVERIFY(s.pad->status().contains("hotplug off"));
+        QVERIFY(subscribe(s.page));
+        int seen = s.page.messages.size();
+        QJsonObject event;
+        QVERIFY(s.pad->plug("kz07"));
+        QVERIFY(next(s.page, "2112", &event, &seen));
+        QCOMPARE(bodyOf(event).value("event").toString(), QString("plugged"));
+        QVERIFY(s.pad->unplug("kz07"));
+        QVERIFY(next(s.page, "2112", &event, &seen));
+        QCOMPARE(bodyOf(event).value("event").toString(), QString("unplugged"));
+        QCOMPARE(bodyOf(event).value("pid").toString(), QString("0019"));
+        s.settle();
+        QCOMPARE(find(s.page, "2112", seen), -1);
+        QCOMPARE(s.driver->terminate(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPageEvents)
