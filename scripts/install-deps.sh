@@ -12,7 +12,7 @@ packages_for() {
                 libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
-                fonts-wqy-microhei iproute2 util-linux dbus-daemon ;;
+                fonts-wqy-microhei iproute2 util-linux dbus-daemon nodejs node-typescript ;;
     browser) echo chromium ;;
     # The bench compares live pictures with an optimal re-encode.
     bench) echo optipng ;;

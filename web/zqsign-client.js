@@ -1,7 +1,9 @@
 /*
  * zqsign-client.js: a dependency-free client for the ZQSignDriver signing
  * service (ws://127.0.0.1:36325). Include it with a plain <script> tag; it
- * defines the global class ZQSignClient (and exports it under CommonJS).
+ * defines the global class ZQSignClient (and exports it under CommonJS). As
+ * an ES module: import { ZQSignClient } from './zqsign-client.mjs'. Types
+ * are in zqsign-client.d.ts.
  *
  *   const pad = new ZQSignClient();
  *   pad.addEventListener('image', (e) => { img.src = e.detail.dataUrl; });
@@ -21,14 +23,29 @@
  *   serial   the pad's serial number; { serial }
  *   message  every message the driver sent, parsed; { data }
  *
- * The driver broadcasts its replies to every connected page and reports
- * failures (no pad, busy pad, unwritable directory) in a message box at the
- * machine, never to pages: a request that fails simply gets no reply.
+ * Only after subscribing (new ZQSignClient({ subscribe: true }), or
+ * subscribe() once connected) does this connection also get:
+ *   status   the driver's state; { version, pad, padError, signing,
+ *            replaying, directory, listen, allowedOrigins }. Answers
+ *            subscribe() and requestStatus().
+ *   result   how a signing ended; { result: 'confirmed' | 'cancelled' |
+ *            'resigned', source: 'pad' | 'page' | 'driver', and for a
+ *            confirm saved, samples, picture, pathFile ({ path, size } or null) }
+ *   error    an error box the driver showed or a request it dropped;
+ *            { code (1000-1007 or null), text, request (bizcode or null) }
+ *   device   a pad plugged in or pulled out; { event: 'plugged' |
+ *            'unplugged', model, vid, pid }
+ *
+ * The driver broadcasts its replies to every connected page. Without a
+ * subscription a request that fails simply gets no reply (the driver shows
+ * its message box at the machine).
  */
 (function (root) {
   'use strict';
 
   const DEFAULT_URL = 'ws://127.0.0.1:36325'; // 127.0.0.1: allowed from https pages, where localhost may not be
+  // Messages of subscribed connections, by bizcode, and the event each becomes.
+  const EXTENDED = { '2101': 'status', '2110': 'result', '2111': 'error', '2112': 'device' };
 
   class ZQSignClient extends EventTarget {
     /**
@@ -37,6 +54,8 @@
      * @param {boolean} [options.reconnect=true]  reconnect after the driver restarts
      * @param {number} [options.reconnectDelayMs=2000]
      * @param {function} [options.WebSocket]      WebSocket implementation (defaults to the browser's)
+     * @param {boolean} [options.subscribe=false] subscribe to status, result, error and
+     *                                            device events on every connection
      */
     constructor(options = {}) {
       super();
@@ -47,6 +66,7 @@
       this._socket = null;
       this._timer = null;
       this._closedByUser = false;
+      this.subscribeOnOpen = options.subscribe === true;
     }
 
     /** True while the connection to the driver is open. */
@@ -61,7 +81,11 @@
       if (this._socket && this._socket.readyState <= this._WebSocket.OPEN) return;
       const socket = new this._WebSocket(this.url);
       this._socket = socket;
-      socket.onopen = () => this._emit('open', {});
+      socket.onopen = () => {
+        // Before the page's own requests, so their results are heard too.
+        if (this.subscribeOnOpen) this.subscribe();
+        this._emit('open', {});
+      };
       socket.onmessage = (event) => this._receive(event.data);
       socket.onclose = (event) => {
         if (this._socket !== socket) return;
@@ -96,6 +120,12 @@
 
     /** Asks for the pad's serial number (answered by a 'serial' event). */
     requestSerial() { return this._send('2040'); }
+
+    /** Subscribes this connection to status, result, error and device events; answered by a 'status' event. */
+    subscribe() { return this._send('2100'); }
+
+    /** Asks for the driver's status (after subscribe()); answered by a 'status' event. */
+    requestStatus() { return this._send('2101'); }
 
     /** Replays a stored pen path; `base64` is the Base64 text of a path.save file. */
     replayPath(base64) { return this._send('2020', { data: String(base64) }); }
@@ -134,11 +164,20 @@
         });
       } else if (data.bizcode === '2040') {
         this._emit('serial', { serial: data.devicesn });
+      } else if (EXTENDED[data.bizcode] && data.body && typeof data.body === 'object') {
+        this._emit(EXTENDED[data.bizcode], data.body);
       }
     }
 
     _emit(type, detail) {
-      this.dispatchEvent(new CustomEvent(type, { detail }));
+      let event;
+      if (typeof root.CustomEvent === 'function') {
+        event = new root.CustomEvent(type, { detail });
+      } else {
+        event = new Event(type); // Node before 19 has no CustomEvent
+        Object.defineProperty(event, 'detail', { value: detail });
+      }
+      this.dispatchEvent(event);
     }
   }
 

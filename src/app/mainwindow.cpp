@@ -12,6 +12,7 @@
 #include "web/DrawToWebRunnable.h"
 #include "web/WebsocketHandler.h"
 #include "web/drawjobs.h"
+#include "web/pageevents.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,7 +51,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_drawToWeb->moveToThread(m_drawToWebThread);
     m_drawToWebThread->start(QThread::InheritPriority);
 
-    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr, ListenSettings::fromFile(settingsFilePath()));
+    const ListenSettings listenSettings = ListenSettings::fromFile(settingsFilePath());
+    m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr, listenSettings);
     connect(m_wsHandler, &WebsocketHandler::portInUse, this, &showPortInUseNotice);
     m_wsThread = new QThread();
     m_wsHandler->moveToThread(m_wsThread);
@@ -58,12 +60,22 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
     connect(this, &MainWindow::drawToWeb, m_drawToWeb, &DrawToWebRunnable::OnDrawToWeb);
-    connect(m_drawToWeb, &DrawToWebRunnable::saveFailed, this, &MainWindow::showUnwritableDirectoryBox);
     m_penSamples = new PenSampleQueue([this](const TOUCH_INFO &sample) { OnTouchInfoFun(sample); }, this);
     connect(m_sign, &CorvanSign::TouchInfoFun, m_penSamples, &PenSampleQueue::push, Qt::DirectConnection);
     connect(m_sign, &CorvanSign::deviceIn, this, &MainWindow::OnDeviceIn);
     connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
     connect(m_sign, &CorvanSign::signingFailed, this, &MainWindow::onSigningFailed);
+
+    m_pageEvents = new PageEvents(m_wsHandler, m_sign, listenSettings, this);
+    connect(this, &MainWindow::errorReported, m_pageEvents, &PageEvents::reportError);
+    connect(this, &MainWindow::signingCommand, m_pageEvents, &PageEvents::commandTaken);
+    connect(m_drawToWeb, &DrawToWebRunnable::commandDone, m_pageEvents, &PageEvents::commandDone);
+    connect(m_sign, &CorvanSign::padPlugged, m_pageEvents, &PageEvents::padPlugged);
+    connect(m_sign, &CorvanSign::padUnplugged, m_pageEvents, &PageEvents::padUnplugged);
+    connect(m_drawToWeb, &DrawToWebRunnable::commandDone, this, [this](int, const SavedSignature &saved) {
+        if (saved.failed())
+            showUnwritableDirectoryBox(QString());
+    });
 }
 
 // Every thread is stopped before the objects it uses go away: the pad's
@@ -72,6 +84,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 // then the server that both send through.
 MainWindow::~MainWindow()
 {
+    delete m_pageEvents; // hears the objects below as they wind down
+    m_pageEvents = nullptr;
     delete m_sign;
     m_sign = nullptr;
     reclaimPathReplay();

@@ -15,6 +15,7 @@ class CorvanSign;
 class DrawJobs;
 class DrawPathThread;
 class DrawToWebRunnable;
+class PageEvents;
 class PenSampleQueue;
 class QAction;
 class QMenu;
@@ -40,8 +41,9 @@ public:
     void StartSign();
     // Broadcasts one picture message; GUI or worker thread.
     void sendFile(bool flag, const QByteArray &png);
-    // One pen sample (-1) or command (2 re-sign, 3 confirm, 4 cancel).
-    void OnSignScreenBtnClick(int commFlag);
+    // One pen sample (-1) or command (2 re-sign, 3 confirm, 4 cancel);
+    // `source` says who gave a command: "page", "pad" or "driver".
+    void OnSignScreenBtnClick(int commFlag, const QString &source = QString());
     // Queues a draw-to-web job for `flag`; callable from any thread.
     void requestDrawToWeb(int flag);
 
@@ -62,6 +64,12 @@ signals:
     // A start the pad refused, or a signing the pad stopped answering in:
     // the code of errInfo and the text of the error box shown for it.
     void padFailed(int code, const QString &text);
+    // Every error box and every request dropped without one: the code of
+    // errInfo (0 where none applies), the box's text, and the bizcode of the
+    // request that failed ("" when the pad or a confirm's save failed).
+    void errorReported(int code, const QString &text, const QString &request);
+    // A re-sign (2), confirm (3) or cancel (4) about to be carried out.
+    void signingCommand(int flag, const QString &source);
 
 public slots:
     void onTextMessageReceived(const QString &message);
@@ -79,9 +87,10 @@ private:
     void reclaimPathReplay();
     void setOutputDirectory(const QString &data);
     void sendSerialNumber();
-    void showErrorBox(const QString &text);
-    // A directory refused, or a signature that could not be written there.
-    void showUnwritableDirectoryBox();
+    void showErrorBox(const QString &text, int code, const QString &request);
+    // A directory refused (`request` "2025"), or a signature that could not
+    // be written there (no request).
+    void showUnwritableDirectoryBox(const QString &request);
     void onSigningFailed(int code);
     // Stops a running replay and waits for it, so it draws no more.
     void stopPathReplay();
@@ -94,6 +103,7 @@ private:
     // Cleared by itself when the window deletes itself on close.
     QPointer<SignScreen> m_signScreen;
     WebsocketHandler *m_wsHandler = nullptr;
+    PageEvents *m_pageEvents = nullptr;
     PenSampleQueue *m_penSamples = nullptr;
     DrawJobs *m_drawJobs = nullptr;
     DrawToWebRunnable *m_drawToWeb = nullptr;

@@ -160,15 +160,16 @@ bool ZqDraw::saveImage(const QString &fileName, const QString &format)
     return result.saved;
 }
 
-void ZqDraw::savePointPath(const QString &path)
+bool ZqDraw::savePointPath(const QString &path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path.isEmpty() || vPath_touch_info.isEmpty())
-        return;
+        return false;
     const signaturefiles::SaveResult result = signaturefiles::writeFile(path, pointpath::encodeFile(vPath_touch_info));
     if (!result.saved)
         qWarning().noquote() << "path-save---失败----" << result.failure;
     vPath_touch_info.clear();
+    return result.saved;
 }
 
 bool ZqDraw::takeSignature(Signature *signature) const

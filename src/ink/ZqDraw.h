@@ -43,7 +43,8 @@ public:
 
     void clearImage();
     bool saveImage(const QString &fileName, const QString &format);
-    void savePointPath(const QString &path);
+    // True when the file was written (nothing is written without a path).
+    bool savePointPath(const QString &path);
 
     // The finished signature as save.png and path.save hold it.
     struct Signature

@@ -73,6 +73,15 @@ bool isModel(int index)
 {
     return index >= 0 && index < MUTI_DEV::kRows;
 }
+
+// The device table's row of a USB device, or -1.
+int modelRow(const QUsb::Id &id)
+{
+    for (int row = 0; row < MUTI_DEV::kRows; ++row)
+        if (id.vid == muti_dev.devInfo[row].vid && id.pid == muti_dev.devInfo[row].pid)
+            return row;
+    return -1;
+}
 } // namespace
 
 CorvanSign::CorvanSign()
@@ -81,6 +90,8 @@ CorvanSign::CorvanSign()
     m_usb = new QUsb(nullptr);
     connect(m_usb, &QUsb::deviceInserted, this, &CorvanSign::onDevInserted);
     connect(m_usb, &QUsb::deviceRemoved, this, &CorvanSign::onDevRemoved);
+    for (int row = 0; row < MUTI_DEV::kRows; ++row)
+        m_modelPresent[row] = m_usb->isPresent(QUsb::Id(muti_dev.devInfo[row].pid, muti_dev.devInfo[row].vid));
 }
 
 CorvanSign::~CorvanSign()
@@ -431,6 +442,12 @@ void CorvanSign::paseInputdataToTouchInfo(QByteArray &report)
 
 void CorvanSign::onDevInserted(QUsb::Id id)
 {
+    const int row = modelRow(id);
+    if (row >= 0 && !m_modelPresent[row]) {
+        m_modelPresent[row] = true;
+        const tagDEVICE_INFO &dev = muti_dev.devInfo[row];
+        emit padPlugged(dev.model, dev.vid, dev.pid);
+    }
     if (muti_dev.curIndex != -1)
         return;
     qDebug().noquote() << "设备插入===： " << QString::number(id.pid, 16) << QString::number(id.vid, 16);
@@ -439,6 +456,12 @@ void CorvanSign::onDevInserted(QUsb::Id id)
 
 void CorvanSign::onDevRemoved(QUsb::Id id)
 {
+    const int row = modelRow(id);
+    if (row >= 0 && m_modelPresent[row]) {
+        m_modelPresent[row] = false;
+        const tagDEVICE_INFO &dev = muti_dev.devInfo[row];
+        emit padUnplugged(dev.model, dev.vid, dev.pid);
+    }
     const int index = muti_dev.curIndex;
     const uint16_t vid = isModel(index) ? muti_dev.devInfo[index].vid : 0xFFFF;
     const uint16_t pid = isModel(index) ? muti_dev.devInfo[index].pid : 0xFFFF;

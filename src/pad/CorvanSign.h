@@ -63,6 +63,10 @@ signals:
     void signingFailed(int code);
     void deviceIn(int VID, int PID);
     void deviceOut(int VID, int PID);
+    // A supported pad came or went (once per pad, whichever entries of it
+    // the USB monitor reports); `model` as in the device table.
+    void padPlugged(const QString &model, int vid, int pid);
+    void padUnplugged(const QString &model, int vid, int pid);
 
 public slots:
     void onDevInserted(QUsb::Id id);
@@ -86,4 +90,6 @@ private:
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;
+    // Which models are plugged in, for padPlugged/padUnplugged (GUI thread).
+    bool m_modelPresent[MUTI_DEV::kRows] = {};
 };

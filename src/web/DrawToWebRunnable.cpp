@@ -11,6 +11,7 @@
 
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
+    qRegisterMetaType<SavedSignature>();
 }
 
 void DrawToWebRunnable::OnDrawToWeb()
@@ -32,16 +33,20 @@ void DrawToWebRunnable::OnDrawToWeb()
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
         isOnTouch = true;
+        emit commandDone(flag, SavedSignature());
         break;
     }
-    case 3:
-        saveSignature(canvas);
+    case 3: {
+        const SavedSignature saved = saveSignature(canvas);
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
+        emit commandDone(flag, saved);
         break;
+    }
     case 4:
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
+        emit commandDone(flag, SavedSignature());
         break;
     default:
         break;
@@ -52,28 +57,35 @@ void DrawToWebRunnable::OnDrawToWeb()
 // Only ink drawn since the signing started is a signature: a confirm with
 // none (no signing running, or a second confirm) leaves the saved pair as it
 // is, so save.png and path.save always belong to the same signing.
-void DrawToWebRunnable::saveSignature(ZqDraw *canvas)
+SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
 {
+    SavedSignature saved;
     ZqDraw::Signature signature;
     if (!canvas->takeSignature(&signature)) {
         qInfo() << "confirm without new ink: the saved signature stays as it is";
-        return;
+        return saved;
     }
+    saved.samples = canvas->pathRecords().size();
     const QString pictureName = strSavePicName.get();
     const QString pathName = strSavePathName.get();
     if (pictureName.isEmpty()) {
         qWarning() << "confirm without a usable directory: the signature is not saved";
-        return;
+        return saved;
     }
+    saved.attempted = true;
     signaturefiles::SaveResult result;
     if (signature.picture.isEmpty())
         result.failure = QStringLiteral("the picture could not be encoded");
     else
         result = signaturefiles::writePair(pictureName, signature.picture, pathName, signature.pointPath);
-    if (result.saved) {
-        qInfo().noquote() << "signature saved:" << pictureName << pathName;
-        return;
+    if (!result.saved) {
+        qWarning().noquote() << "signature not saved:" << result.failure;
+        return saved;
     }
-    qWarning().noquote() << "signature not saved:" << result.failure;
-    emit saveFailed();
+    qInfo().noquote() << "signature saved:" << pictureName << pathName;
+    saved.picture = pictureName;
+    saved.pictureBytes = signature.picture.size();
+    saved.pathFile = pathName;
+    saved.pathFileBytes = signature.pointPath.size();
+    return saved;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/savedsignature.h"
+
 #include <QObject>
 
 class DrawJobs;
@@ -16,14 +18,15 @@ public:
     explicit DrawToWebRunnable(DrawJobs *jobs, QObject *parent = nullptr);
 
 signals:
-    // A confirm's signature could not be written (logged with the reason).
-    void saveFailed();
+    // After the job of a command (2 re-sign, 3 confirm, 4 cancel) has sent
+    // its blank picture; `saved` tells what a confirm wrote.
+    void commandDone(int flag, const SavedSignature &saved);
 
 public slots:
     void OnDrawToWeb();
 
 private:
-    void saveSignature(ZqDraw *canvas);
+    SavedSignature saveSignature(ZqDraw *canvas);
 
     DrawJobs *m_jobs;
 };

@@ -25,7 +25,7 @@ WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const L
 {
     qDebug() << "WebSocket server:" << port;
     m_requests = new RequestQueue(this);
-    connect(m_requests, &RequestQueue::request, this, &WebsocketHandler::OnProcessMessage);
+    connect(m_requests, &RequestQueue::request, this, &WebsocketHandler::handOn);
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
     connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
     // Connections arrive through the front, never through a listen() of the server itself.
@@ -82,6 +82,25 @@ void WebsocketHandler::onNewConnection()
     connect(this, &WebsocketHandler::sendMessageToWebClient, socket,
             [this, socket](const QString &message) { deliver(socket, message); });
     m_clientList.append(socket);
+    m_pageIds.insert(socket, ++m_lastPageId);
+}
+
+// A request of a page that has closed meanwhile still runs (a confirm sent
+// just before closing saves), under identity 0, which no page has.
+void WebsocketHandler::handOn(const QString &message, const QObject *page)
+{
+    emit pageMessage(m_pageIds.value(page, 0), message);
+    emit OnProcessMessage(message);
+}
+
+void WebsocketHandler::deliverTo(quint64 page, const QString &message)
+{
+    for (auto it = m_pageIds.cbegin(); it != m_pageIds.cend(); ++it) {
+        if (it.value() == page) {
+            deliver(static_cast<QWebSocket *>(const_cast<QObject *>(it.key())), message);
+            return;
+        }
+    }
 }
 
 void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
@@ -130,12 +149,21 @@ void WebsocketHandler::socketDisconnected()
         return;
     m_clientList.removeAll(socket);
     m_fragmentBytes.remove(socket);
+    const quint64 page = m_pageIds.take(socket);
     socket->deleteLater();
+    if (page)
+        emit pageClosed(page);
 }
 
 void WebsocketHandler::sendMessage(const QString &message)
 {
     emit sendMessageToWebClient(message);
+}
+
+void WebsocketHandler::sendMessageTo(quint64 page, const QString &message)
+{
+    // Like sendMessage's connections: direct in the handler's thread, else queued.
+    QMetaObject::invokeMethod(this, [this, page, message] { deliverTo(page, message); });
 }
 
 void WebsocketHandler::clearClient()
@@ -149,4 +177,5 @@ void WebsocketHandler::clearClient()
     qDeleteAll(m_clientList);
     m_clientList.clear();
     m_fragmentBytes.clear();
+    m_pageIds.clear();
 }

@@ -31,6 +31,9 @@ public:
 
     // Callable from any thread; delivered in the handler's thread, in order.
     void sendMessage(const QString &message);
+    // To one page only (see pageMessage); callable from any thread, in order
+    // with sendMessage calls from that thread. A page gone meanwhile gets nothing.
+    void sendMessageTo(quint64 page, const QString &message);
     void clearClient();
 
     bool isListening() const;
@@ -40,6 +43,10 @@ public:
 
 signals:
     void OnProcessMessage(const QString &message);
+    // The same request with the identity of the page that sent it, emitted
+    // just before OnProcessMessage. Identities are never reused.
+    void pageMessage(quint64 page, const QString &message);
+    void pageClosed(quint64 page);
     void sendMessageToWebClient(const QString &message);
     // Once, when another program holds the port (listening is retried).
     void portInUse(quint16 port);
@@ -52,6 +59,8 @@ public slots:
 private:
     void deliver(QWebSocket *socket, const QString &message);
     void countFragment(QWebSocket *socket, qint64 bytes, bool last);
+    void handOn(const QString &message, const QObject *page);
+    void deliverTo(quint64 page, const QString &message);
 
     QWebSocketServer *m_wsServer = nullptr;
     HttpFront *m_front = nullptr;
@@ -60,4 +69,7 @@ private:
     // about one request each.
     RequestQueue *m_requests = nullptr;
     QHash<QWebSocket *, qint64> m_fragmentBytes; // parts of messages not yet whole
+    // Every connection's identity, taken from a counter when it opens.
+    QHash<const QObject *, quint64> m_pageIds;
+    quint64 m_lastPageId = 0;
 };

@@ -33,19 +33,19 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
         break;
     case 2:
         m_sign->reSign();
-        OnSignScreenBtnClick(2);
+        OnSignScreenBtnClick(2, QStringLiteral("pad"));
         break;
     case 3:
     case 4:
         m_sign->ExitSign();
-        OnSignScreenBtnClick(touchInfo.btnId);
+        OnSignScreenBtnClick(touchInfo.btnId, QStringLiteral("pad"));
         break;
     default:
         break;
     }
 }
 
-void MainWindow::OnSignScreenBtnClick(int commFlag)
+void MainWindow::OnSignScreenBtnClick(int commFlag, const QString &source)
 {
     ExcCommFlag = commFlag;
     const TOUCH_INFO_F sample = touchinfo_f.get();
@@ -69,6 +69,8 @@ void MainWindow::OnSignScreenBtnClick(int commFlag)
     if (!m_drawJobs->waitWhileOneRuns(kCommandWaitMs))
         qWarning() << "a draw-to-web job is still running after" << kCommandWaitMs << "ms; going on";
 
+    if (commFlag == 2 || commFlag == 3 || commFlag == 4)
+        emit signingCommand(commFlag, source);
     switch (commFlag) {
     case 2:
         if (m_devInfo.devType == 0 && m_signScreen) {

@@ -34,5 +34,5 @@ void RequestQueue::handleNext()
     // Scheduled before handling: a handler that opens a dialog runs its own
     // event loop, which then goes on with the requests.
     scheduleNext();
-    emit request(message);
+    emit request(message, page);
 }

@@ -19,7 +19,8 @@ public:
     void add(const QObject *page, const QString &message);
 
 signals:
-    void request(const QString &message);
+    // `page` is the key the request was added with.
+    void request(const QString &message, const QObject *page);
 
 private:
     void scheduleNext();

@@ -39,21 +39,21 @@ void MainWindow::onTextMessageReceived(const QString &message)
         StartSign();
     if (code == "2024") {
         m_sign->ExitSign();
-        OnSignScreenBtnClick(4);
+        OnSignScreenBtnClick(4, QStringLiteral("page"));
     }
     if (code == "2022") {
         m_sign->ExitSign();
         m_penSamples->flush();
-        OnSignScreenBtnClick(3);
+        OnSignScreenBtnClick(3, QStringLiteral("page"));
     }
     if (code == "2021") {
         m_sign->reSign();
-        OnSignScreenBtnClick(2);
+        OnSignScreenBtnClick(2, QStringLiteral("page"));
     }
     if (code == "2040")
         sendSerialNumber();
-    if (code == "2020")
-        startPathReplay(data);
+    if (code == "2020" && !startPathReplay(data))
+        emit errorReported(0, QStringLiteral("replay refused: a replay or a signing is running"), code);
 }
 
 void MainWindow::setOutputDirectory(const QString &data)
@@ -65,23 +65,23 @@ void MainWindow::setOutputDirectory(const QString &data)
         strSavePathName.set(QString());
         qWarning() << "directory refused:" << data.left(kLoggedDirectoryChars) << "-" << qPrintable(directory.refusal())
                    << "- confirms save nothing until a usable directory is set";
-        showUnwritableDirectoryBox();
+        showUnwritableDirectoryBox(QStringLiteral("2025"));
         return;
     }
     strSavePicName.set(directory.filePath("save.png"));
     strSavePathName.set(directory.filePath("path.save"));
 }
 
-void MainWindow::showUnwritableDirectoryBox()
+void MainWindow::showUnwritableDirectoryBox(const QString &request)
 {
-    showErrorBox(QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   "));
+    showErrorBox(QString::fromUtf8("    错误信息： 文件无法创建，请检查目录的操作权限   "), 0, request);
 }
 
 void MainWindow::StartSign()
 {
     const int code = m_sign->GetDeviceInfo(&m_devInfo);
     if (code != 0) {
-        showErrorBox(QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(code) + "      ");
+        showErrorBox(QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(code) + "      ", code, "2023");
         return;
     }
     devXmax = m_devInfo.maxX - m_devInfo.minX + 1;
@@ -90,13 +90,13 @@ void MainWindow::StartSign()
     if (started != 0) {
         const QString text = QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(started) + "      ";
         emit padFailed(started, text);
-        showErrorBox(text);
+        showErrorBox(text, started, "2023");
         return;
     }
 
     if (m_devInfo.devType == 0 && openSignScreen() == -1) {
         m_sign->ExitSign();
-        showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "));
+        showErrorBox(QString::fromUtf8("    错误信息：      请检查手写屏设置是否正确       "), 0, "2023");
         return;
     }
     // Nothing queued before this start may act on the canvas it clears: a
@@ -115,16 +115,17 @@ void MainWindow::onSigningFailed(int code)
 {
     const QString text = QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' ');
     if (isOnTouch)
-        OnSignScreenBtnClick(4);
+        OnSignScreenBtnClick(4, QStringLiteral("driver"));
     emit padFailed(code, text);
-    showErrorBox(text);
+    showErrorBox(text, code, QString());
 }
 
 void MainWindow::sendSerialNumber()
 {
     const int code = m_sign->GetDeviceInfo(&m_devInfo);
     if (code != 0) {
-        showErrorBox(QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' '));
+        showErrorBox(QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' '), code,
+                     "2040");
         return;
     }
     const QJsonObject reply{{"bizcode", "2040"}, {"devicesn", m_devInfo.serial}};
@@ -142,9 +143,10 @@ void MainWindow::sendFile(bool flag, const QByteArray &png)
     m_wsHandler->sendMessage(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
 }
 
-void MainWindow::showErrorBox(const QString &text)
+void MainWindow::showErrorBox(const QString &text, int code, const QString &request)
 {
     qWarning().noquote() << QString::fromUtf8("错误:") << text;
+    emit errorReported(code, text, request);
     // Without a display a box nobody can see or dismiss would only pile up.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         return;

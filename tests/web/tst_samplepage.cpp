@@ -4,6 +4,8 @@
 #include "support/browser.h"
 #include "support/testenv.h"
 
+#include <QFileInfo>
+
 class TestSamplePage : public QObject
 {
     Q_OBJECT
@@ -53,6 +55,44 @@ private slots:
 
         const QImage shot = browser.screenshot();
         QVERIFY(!shot.isNull());
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
+    // Subscribed, the page shows the driver's status, its errors, pads coming
+    // and going, and a confirm on the pad with the files it wrote.
+    void thePageShowsStatusErrorsAndAConfirmedResult()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, QString()));
+        Browser browser;
+        QVERIFY2(browser.open(QUrl::fromLocalFile(sourcePath("web/index.html"))), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor("document.getElementById('pad').textContent.startsWith('none')"));
+        QVERIFY(browser.evaluate("document.getElementById('version').textContent").toString().startsWith("version "));
+
+        browser.evaluate(click("start"));
+        QVERIFY(browser.waitFor(QString("document.getElementById('errors').textContent.includes('1001: %1')")
+                                    .arg(QString::fromUtf8("提示信息：    没有可用设备"))));
+
+        QVERIFY(s.pad->plug("qz07 serial QZ-55"));
+        QVERIFY(browser.waitFor("document.getElementById('pad').textContent === 'QZ07 QZ-55'"));
+        QVERIFY(browser.evaluate("document.getElementById('log').textContent").toString().contains("pad QZ07 (28bd:600c) plugged"));
+
+        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
+        browser.evaluate(click("setDir"));
+        browser.evaluate(click("start"));
+        QVERIFY(browser.waitFor("document.getElementById('signing').textContent === 'yes'"));
+        QVERIFY(s.playDemoSignature());
+        QVERIFY(browser.waitFor(inkOf("live") + " > 200"));
+        QVERIFY(s.pad->ok("button confirm"));
+        QVERIFY(browser.waitFor("document.getElementById('result').textContent === 'confirmed on the pad'", 15000));
+        QVERIFY(browser.waitFor(inkOf("signature") + " > 200"));
+        const QString note = browser.evaluate("document.getElementById('savedNote').textContent").toString();
+        const QFileInfo png(s.outDir() + "/save.png");
+        const QFileInfo path(s.outDir() + "/path.save");
+        QVERIFY2(note.startsWith(QString("Saved %1 (%2 bytes), %3 (%4 bytes), ")
+                                     .arg(png.filePath()).arg(png.size()).arg(path.filePath()).arg(path.size())),
+                 qPrintable(note));
+        QCOMPARE(browser.evaluate("document.getElementById('signing').textContent").toString(), QString("no"));
         QCOMPARE(s.driver->terminate(), 0);
     }
 

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "web/listensettings.h"
+#include "web/savedsignature.h"
+
+#include <QObject>
+#include <QQueue>
+#include <QSet>
+
+class CorvanSign;
+class QJsonObject;
+class WebsocketHandler;
+
+// The extended messages a page may opt into: a page that sends "2100" on its
+// connection (and only such a page) hears the results of signings, the
+// driver's errors and pads coming and going, and may ask for the driver's
+// status. Pages that never subscribe see exactly what they saw before.
+// Lives in the GUI thread; sends through the server, which may be elsewhere.
+class PageEvents : public QObject
+{
+    Q_OBJECT
+public:
+    // Requests (page to driver).
+    static constexpr const char *kSubscribe = "2100"; // answered with a status
+    static constexpr const char *kStatus = "2101";    // request and reply
+    // Events (driver to subscribed pages).
+    static constexpr const char *kResult = "2110";
+    static constexpr const char *kError = "2111";
+    static constexpr const char *kDevice = "2112";
+
+    PageEvents(WebsocketHandler *server, CorvanSign *pad, const ListenSettings &settings, QObject *parent = nullptr);
+
+public slots:
+    // MainWindow::errorReported.
+    void reportError(int code, const QString &text, const QString &request);
+    // MainWindow::signingCommand, then the worker's commandDone, in the same
+    // order: each command's result names the source it was taken from.
+    void commandTaken(int flag, const QString &source);
+    void commandDone(int flag, const SavedSignature &saved);
+    // CorvanSign::padPlugged / padUnplugged.
+    void padPlugged(const QString &model, int vid, int pid);
+    void padUnplugged(const QString &model, int vid, int pid);
+
+private:
+    void onPageMessage(quint64 page, const QString &message);
+    void sendStatus(quint64 page);
+    void publish(const QJsonObject &message);
+    void deviceEvent(const char *event, const QString &model, int vid, int pid);
+
+    WebsocketHandler *m_server;
+    CorvanSign *m_pad;
+    ListenSettings m_settings;
+    QSet<quint64> m_subscribers;
+    QQueue<QString> m_commandSources; // commands taken, their results not yet sent
+};

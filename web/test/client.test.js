@@ -1,0 +1,162 @@
+'use strict';
+// The client against a fake driver: connecting, reconnecting after a restart,
+// the exact JSON of every request, every message parsed into its event, and
+// the subscribe step.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const ZQSignClient = require('../zqsign-client.js');
+const { FakeDriver } = require('./fakedriver');
+const { NodeWebSocket } = require('./nodewebsocket');
+
+function nextEvent(client, type, timeoutMs = 5000) {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no '${type}' event`)), timeoutMs);
+    client.addEventListener(type, (e) => { clearTimeout(timer); resolve(e.detail); }, { once: true });
+  });
+}
+
+async function connected(options = {}) {
+  const driver = await FakeDriver.start();
+  const client = new ZQSignClient({ url: driver.url, WebSocket: NodeWebSocket, reconnectDelayMs: 50, ...options });
+  const opened = nextEvent(client, 'open');
+  const connection = driver.nextConnection();
+  client.connect();
+  await opened;
+  return { driver, client, connection: await connection };
+}
+
+async function finish({ driver, client }) {
+  client.close();
+  await driver.stop();
+}
+
+test('is the same class from a script, CommonJS and an ES module', async () => {
+  const esm = await import('../zqsign-client.mjs');
+  assert.equal(esm.ZQSignClient, ZQSignClient);
+  assert.equal(esm.default, ZQSignClient);
+  assert.equal(globalThis.ZQSignClient, ZQSignClient);
+});
+
+test('connects, reports it, and refuses to send while closed', async () => {
+  const driver = await FakeDriver.start();
+  const client = new ZQSignClient({ url: driver.url, WebSocket: NodeWebSocket });
+  assert.equal(client.connected, false);
+  assert.equal(client.startSigning(), false);
+  const opened = nextEvent(client, 'open');
+  client.connect();
+  await opened;
+  assert.equal(client.connected, true);
+  const closed = nextEvent(client, 'close');
+  client.close();
+  assert.equal((await closed).willReconnect, false);
+  assert.equal(client.connected, false);
+  await driver.stop();
+});
+
+test('sends every request as the driver expects it, byte for byte', async () => {
+  const session = await connected();
+  const { client, connection } = session;
+  const requests = [
+    [() => client.setOutputDirectory('/srv/sig/case 42'), '{"bizcode":"2025","body":{"data":"/srv/sig/case 42"}}'],
+    [() => client.startSigning(), '{"bizcode":"2023"}'],
+    [() => client.resign(), '{"bizcode":"2021"}'],
+    [() => client.confirm(), '{"bizcode":"2022"}'],
+    [() => client.cancel(), '{"bizcode":"2024"}'],
+    [() => client.requestSerial(), '{"bizcode":"2040"}'],
+    [() => client.replayPath('QUJD'), '{"bizcode":"2020","body":{"data":"QUJD"}}'],
+    [() => client.subscribe(), '{"bizcode":"2100"}'],
+    [() => client.requestStatus(), '{"bizcode":"2101"}'],
+  ];
+  for (const [call] of requests) assert.equal(call(), true);
+  const received = await connection.waitForMessages(requests.length);
+  assert.deepEqual(received, requests.map(([, text]) => text));
+  await finish(session);
+});
+
+test('turns every message into its event', async () => {
+  const session = await connected();
+  const { client, connection } = session;
+  const messages = [];
+  client.addEventListener('message', (e) => messages.push(e.detail.data));
+
+  let image = nextEvent(client, 'image');
+  connection.send('{"bizcode":"2006","body":{"signbase64":"iVBORw0KGgo="},"bool":true}');
+  assert.deepEqual(await image, { base64: 'iVBORw0KGgo=', dataUrl: 'data:image/png;base64,iVBORw0KGgo=', drawing: true });
+  image = nextEvent(client, 'image');
+  connection.send('{"bizcode":"2006","body":{"signbase64":""},"bool":false}');
+  assert.deepEqual(await image, { base64: '', dataUrl: '', drawing: false });
+
+  const serial = nextEvent(client, 'serial');
+  connection.send('{"bizcode":"2040","devicesn":"QZ0000042"}');
+  assert.deepEqual(await serial, { serial: 'QZ0000042' });
+
+  const bodies = {
+    status: ['2101', { version: '1.0', pad: { model: 'QZ07', vid: '28bd', pid: '600c', serial: 'QZ1' },
+      signing: false, replaying: false, directory: '/srv/sig', listen: { addresses: ['127.0.0.1', '::1'], loopbackOnly: true },
+      allowedOrigins: [] }],
+    result: ['2110', { result: 'confirmed', source: 'pad', saved: true, samples: 812,
+      picture: { path: '/srv/sig/save.png', size: 5123 }, pathFile: { path: '/srv/sig/path.save', size: 40213 } }],
+    error: ['2111', { code: 1001, text: '    提示信息：    没有可用设备      ', request: '2023' }],
+    device: ['2112', { event: 'unplugged', model: 'KZ07', vid: '2207', pid: '0019' }],
+  };
+  for (const [type, [bizcode, body]] of Object.entries(bodies)) {
+    const event = nextEvent(client, type);
+    connection.send({ bizcode, body });
+    assert.deepEqual(await event, body, type);
+  }
+
+  // Not JSON: nothing at all. An unknown code: only 'message'.
+  connection.send('not json');
+  const unknown = nextEvent(client, 'message');
+  connection.send('{"bizcode":"2999"}');
+  assert.deepEqual((await unknown).data, { bizcode: '2999' });
+  assert.equal(messages.length, 2 + 1 + Object.keys(bodies).length + 1);
+  await finish(session);
+});
+
+test('subscribes first on every connection when asked to, and not otherwise', async () => {
+  const plain = await connected();
+  plain.client.startSigning();
+  assert.deepEqual(await plain.connection.waitForMessages(1), ['{"bizcode":"2023"}']);
+  await finish(plain);
+
+  const session = await connected({ subscribe: true });
+  const { client, driver } = session;
+  client.startSigning();
+  assert.deepEqual(await session.connection.waitForMessages(2), ['{"bizcode":"2100"}', '{"bizcode":"2023"}']);
+
+  // A page's 'open' handler runs after the subscription went out.
+  const port = driver.port;
+  client.addEventListener('open', () => client.requestStatus(), { once: true });
+  await driver.stop();
+  const again = await FakeDriver.start(port);
+  const connection = await again.nextConnection();
+  assert.deepEqual(await connection.waitForMessages(2), ['{"bizcode":"2100"}', '{"bizcode":"2101"}']);
+  client.close();
+  await again.stop();
+});
+
+test('reconnects after the driver restarts, and stops when closed', async () => {
+  const { driver, client } = await connected();
+  const port = driver.port;
+  const lost = nextEvent(client, 'close');
+  await driver.stop();
+  assert.deepEqual(await lost, { code: 1000, reason: '', willReconnect: true });
+
+  await new Promise((resolve) => setTimeout(resolve, 200)); // a few failed attempts meanwhile
+  const restarted = await FakeDriver.start(port);
+  const reopened = nextEvent(client, 'open');
+  const connection = restarted.nextConnection();
+  await reopened;
+  await connection;
+  assert.equal(client.connected, true);
+  client.requestSerial();
+  assert.deepEqual(await (await connection).waitForMessages(1), ['{"bizcode":"2040"}']);
+
+  const closed = nextEvent(client, 'close');
+  client.close();
+  assert.equal((await closed).willReconnect, false);
+  await new Promise((resolve) => setTimeout(resolve, 200));
+  assert.equal(restarted.connections.length, 1, 'no reconnect after close()');
+  await restarted.stop();
+});

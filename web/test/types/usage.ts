@@ -1,0 +1,31 @@
+// Compiled (never run) against zqsign-client.d.ts: every method and event
+// as a page would use them; a wrong type here fails the type check.
+import ZQSignClient, { ResultDetail, StatusDetail } from '../../zqsign-client.mjs';
+
+const pad = new ZQSignClient({ url: 'ws://127.0.0.1:36325', subscribe: true, reconnectDelayMs: 500 });
+pad.addEventListener('open', () => {
+  const sent: boolean = pad.setOutputDirectory('/srv/sig') && pad.startSigning();
+  pad.resign(); pad.confirm(); pad.cancel(); pad.requestSerial(); pad.replayPath('QUJD');
+  pad.subscribe(); pad.requestStatus();
+  console.log(sent, pad.connected);
+});
+pad.addEventListener('close', (e) => console.log(e.detail.code, e.detail.reason, e.detail.willReconnect));
+pad.addEventListener('image', (e) => { const url: string = e.detail.dataUrl; const drawing: boolean = e.detail.drawing; console.log(url, drawing, e.detail.base64); });
+pad.addEventListener('serial', (e) => console.log(e.detail.serial.toUpperCase()));
+pad.addEventListener('message', (e) => console.log(e.detail.data));
+pad.addEventListener('status', (e) => {
+  const s: StatusDetail = e.detail;
+  console.log(s.version, s.pad?.model, s.pad?.serial, s.padError?.code, s.signing, s.replaying, s.directory,
+              s.listen.addresses, s.listen.loopbackOnly, s.allowedOrigins);
+});
+pad.addEventListener('result', (e) => {
+  const r: ResultDetail = e.detail;
+  if (r.result === 'confirmed' && r.saved && r.picture) console.log(r.picture.path, r.picture.size, r.pathFile?.size, r.samples, r.source);
+});
+pad.addEventListener('error', (e) => { const code: number | null = e.detail.code; console.log(code, e.detail.text, e.detail.request); });
+pad.addEventListener('device', (e) => console.log(e.detail.event === 'plugged', e.detail.model, e.detail.vid, e.detail.pid));
+pad.replayPathFile(new Blob(['x'])).then((ok: boolean) => console.log(ok));
+pad.connect();
+pad.close();
+const fromWindow: typeof ZQSignClient = window.ZQSignClient;
+console.log(fromWindow);

@@ -1,0 +1,163 @@
+// Types of zqsign-client.js (script tag, CommonJS) and zqsign-client.mjs (ES module).
+
+/** A live picture of the ink (bizcode "2006"). */
+export interface ImageDetail {
+  /** Base64 of the PNG; empty when the driver could not read its picture. */
+  base64: string;
+  /** `data:image/png;base64,...`, or empty with `base64`. */
+  dataUrl: string;
+  /** True while ink is drawn or replayed; false right after the canvas was cleared. */
+  drawing: boolean;
+}
+
+export interface SerialDetail {
+  serial: string;
+}
+
+export interface CloseDetail {
+  code: number;
+  reason: string;
+  willReconnect: boolean;
+}
+
+export interface MessageDetail {
+  /** Every message the driver sent, parsed. */
+  data: unknown;
+}
+
+export interface PadInfo {
+  model: 'T330' | 'QZ07' | 'KZ07';
+  /** USB vendor id, four lower-case hex digits as lsusb shows it. */
+  vid: string;
+  pid: string;
+  serial: string;
+}
+
+/** The driver's state (bizcode "2101"): the answer to subscribe() and requestStatus(). */
+export interface StatusDetail {
+  version: string;
+  /** The attached pad, or null. */
+  pad: PadInfo | null;
+  /** Why no pad could be asked, when `pad` is null (1001: none attached). */
+  padError?: { code: number; text: string };
+  signing: boolean;
+  replaying: boolean;
+  /** The output directory of the last setOutputDirectory(), or null. */
+  directory: string | null;
+  listen: { addresses: string[]; loopbackOnly: boolean };
+  /** Origins allowed to connect; empty: any page. */
+  allowedOrigins: string[];
+}
+
+export interface SavedFile {
+  path: string;
+  size: number;
+}
+
+/** How a signing ended (bizcode "2110"). */
+export interface ResultDetail {
+  result: 'confirmed' | 'cancelled' | 'resigned';
+  /** The pad's button, a page's request, or the driver itself (a pad that stopped answering). */
+  source: 'pad' | 'page' | 'driver';
+  /** Confirm only: both files written by this confirm. */
+  saved?: boolean;
+  /** Confirm only: pen samples in the confirmed path. */
+  samples?: number;
+  /** Confirm only: save.png as written, or null when this confirm did not write it. */
+  picture?: SavedFile | null;
+  /** Confirm only: path.save as written, or null. */
+  pathFile?: SavedFile | null;
+}
+
+/** An error box at the machine, or a request dropped without one (bizcode "2111"). */
+export interface ErrorDetail {
+  /** 1000-1007 from the pad controller, or null. */
+  code: number | null;
+  /** The text of the box, exactly. */
+  text: string;
+  /** The bizcode of the request that failed, or null (the pad, or a confirm's save). */
+  request: string | null;
+}
+
+/** A pad plugged in or pulled out (bizcode "2112"). */
+export interface DeviceDetail {
+  event: 'plugged' | 'unplugged';
+  model: 'T330' | 'QZ07' | 'KZ07';
+  vid: string;
+  pid: string;
+}
+
+export interface ZQSignClientEventMap {
+  open: CustomEvent<Record<string, never>>;
+  close: CustomEvent<CloseDetail>;
+  image: CustomEvent<ImageDetail>;
+  serial: CustomEvent<SerialDetail>;
+  message: CustomEvent<MessageDetail>;
+  status: CustomEvent<StatusDetail>;
+  result: CustomEvent<ResultDetail>;
+  error: CustomEvent<ErrorDetail>;
+  device: CustomEvent<DeviceDetail>;
+}
+
+export interface ZQSignClientOptions {
+  /** Default ws://127.0.0.1:36325. */
+  url?: string;
+  /** Reconnect after the driver restarts (default true). */
+  reconnect?: boolean;
+  reconnectDelayMs?: number;
+  /** A WebSocket implementation; defaults to the browser's. */
+  WebSocket?: { new (url: string): WebSocket; readonly OPEN: number };
+  /** Subscribe to status, result, error and device events on every connection (default false). */
+  subscribe?: boolean;
+}
+
+export declare class ZQSignClient extends EventTarget {
+  constructor(options?: ZQSignClientOptions);
+  readonly url: string;
+  reconnect: boolean;
+  reconnectDelayMs: number;
+  subscribeOnOpen: boolean;
+  /** True while the connection to the driver is open. */
+  readonly connected: boolean;
+
+  connect(): void;
+  close(): void;
+
+  // Each request returns false when not connected (nothing is sent).
+  /** "2025": where confirms write save.png and path.save. */
+  setOutputDirectory(directory: string): boolean;
+  /** "2023" */
+  startSigning(): boolean;
+  /** "2021" */
+  resign(): boolean;
+  /** "2022": saves save.png and path.save. */
+  confirm(): boolean;
+  /** "2024" */
+  cancel(): boolean;
+  /** "2040": answered by a 'serial' event. */
+  requestSerial(): boolean;
+  /** "2020": `base64` is the Base64 text of a path.save file. */
+  replayPath(base64: string): boolean;
+  replayPathFile(blob: Blob): Promise<boolean>;
+  /** "2100": this connection also gets status, result, error and device events. */
+  subscribe(): boolean;
+  /** "2101" (after subscribe()): answered by a 'status' event. */
+  requestStatus(): boolean;
+
+  addEventListener<K extends keyof ZQSignClientEventMap>(
+    type: K, listener: (event: ZQSignClientEventMap[K]) => void, options?: boolean | AddEventListenerOptions): void;
+  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
+    options?: boolean | AddEventListenerOptions): void;
+  removeEventListener<K extends keyof ZQSignClientEventMap>(
+    type: K, listener: (event: ZQSignClientEventMap[K]) => void, options?: boolean | EventListenerOptions): void;
+  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
+    options?: boolean | EventListenerOptions): void;
+}
+
+export default ZQSignClient;
+
+declare global {
+  interface Window {
+    ZQSignClient: typeof ZQSignClient;
+  }
+}
