@@ -89,8 +89,23 @@ void WebsocketHandler::onNewConnection()
 // just before closing saves), under identity 0, which no page has.
 void WebsocketHandler::handOn(const QString &message, const QObject *page)
 {
+    if (message.size() > kLargeRequestChars) {
+        const qint64 held = m_largeInFlight.load();
+        if (held > 0 && held + message.size() > kMaxLargeInFlightChars) {
+            qWarning() << "WebSocket server: a request of" << message.size() << "characters dropped;" << held
+                       << "characters of large requests still wait to be handled";
+            return;
+        }
+        m_largeInFlight += message.size();
+    }
     emit pageMessage(m_pageIds.value(page, 0), message);
     emit OnProcessMessage(message);
+}
+
+void WebsocketHandler::requestHandled(const QString &message)
+{
+    if (message.size() > kLargeRequestChars)
+        m_largeInFlight -= message.size();
 }
 
 void WebsocketHandler::deliverTo(quint64 page, const QString &message)

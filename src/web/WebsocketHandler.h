@@ -6,6 +6,8 @@
 #include <QList>
 #include <QObject>
 
+#include <atomic>
+
 class HttpFront;
 class QWebSocket;
 class RequestQueue;
@@ -41,6 +43,15 @@ public:
     int clientCount() const { return m_clientList.size(); }
     const HttpFront *front() const { return m_front; }
 
+    // Large requests (replayed paths) handed on and not yet handled are
+    // bounded together: one is always taken, more only while the text in
+    // flight stays under the bound; beyond it a large request is dropped
+    // (logged). Small requests are never dropped.
+    static constexpr int kLargeRequestChars = 4096;
+    static constexpr qint64 kMaxLargeInFlightChars = 8 * 1024 * 1024; // 16 MiB of text
+    // Any thread: the receiver of OnProcessMessage is done with `message`.
+    void requestHandled(const QString &message);
+
 signals:
     void OnProcessMessage(const QString &message);
     // The same request with the identity of the page that sent it, emitted
@@ -72,4 +83,5 @@ private:
     // Every connection's identity, taken from a counter when it opens.
     QHash<const QObject *, quint64> m_pageIds;
     quint64 m_lastPageId = 0;
+    std::atomic<qint64> m_largeInFlight{0};
 };

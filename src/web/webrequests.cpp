@@ -27,6 +27,11 @@ const int kLoggedDirectoryChars = 256;
 
 void MainWindow::onTextMessageReceived(const QString &message)
 {
+    struct Handled {
+        WebsocketHandler *server;
+        const QString &message;
+        ~Handled() { server->requestHandled(message); }
+    } handled{m_wsHandler, message};
     const WebRequest request = webrequest::parse(message);
     if (!request.valid)
         return;
