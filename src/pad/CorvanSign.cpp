@@ -36,7 +36,7 @@ constexpr int kKz07ReportBytes = 1025;
 constexpr int kKz07QueryReplyBytes = 256;
 // More reports than any HID queue holds: dropping stale input ends even while
 // the pad keeps sending.
-constexpr int kMaxDroppedReports = 512;
+constexpr int kMaxQueuedReports = 512;
 
 QByteArray zeroFilled(QByteArray bytes, int size)
 {
@@ -219,14 +219,14 @@ int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
         serial = m_hid_dev.load()->serialNumber();
         break;
     case kQz07:
-        dropQueuedInput();
+        readQueuedInput(QueuedInput::Drop);
         if (sendFeature(kQz07Query, kQz07QueryBytes) < 0
             || !readReply(&reply, kQz07QueryReplyBytes, [](const QByteArray &r) { return !qz07Serial(r).isEmpty(); }))
             return kReadWriteError;
         serial = qz07Serial(reply);
         break;
     case kKz07:
-        dropQueuedInput();
+        readQueuedInput(QueuedInput::Drop);
         if (sendKz07(kKz07Query) != 0
             || !readReply(&reply, kKz07QueryReplyBytes, [](const QByteArray &r) { return !kz07Serial(r).isEmpty(); }))
             return kReadWriteError;
@@ -255,7 +255,7 @@ int CorvanSign::StartSign()
 
     // A reader that gave up on the previous signing has left by now.
     stopReader();
-    dropQueuedInput();
+    readQueuedInput(QueuedInput::Drop);
     // The pad counts as busy only once it took the command: a failed start
     // leaves it free for the next one.
     const int sent = sendStartCommand();
@@ -294,7 +294,7 @@ int CorvanSign::ExitSign()
     stopReader();
     // Ink the pad sent before the end is the signer's, however far the
     // reader lagged behind.
-    takeQueuedInput();
+    readQueuedInput(QueuedInput::Decode);
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
@@ -386,32 +386,21 @@ bool CorvanSign::readReply(QByteArray *reply, int maxBytes, Accept isReply)
     }
 }
 
-void CorvanSign::dropQueuedInput()
+void CorvanSign::readQueuedInput(QueuedInput use)
 {
     std::lock_guard<std::mutex> lock(hidReadMutex);
     QHidDevice *dev = m_hid_dev;
     if (!dev)
         return;
     QByteArray report;
-    int dropped = 0;
-    while (dropped < kMaxDroppedReports && dev->read(&report, InputDataThread::kReportBytes, 0) > 0)
-        ++dropped;
-    if (dropped > 0)
-        qDebug() << "dropped" << dropped << "input reports the pad sent earlier";
-}
-
-void CorvanSign::takeQueuedInput()
-{
-    std::lock_guard<std::mutex> lock(hidReadMutex);
-    QHidDevice *dev = m_hid_dev;
-    if (!dev)
-        return;
-    QByteArray report;
-    for (int taken = 0; taken < kMaxDroppedReports; ++taken) {
-        if (dev->read(&report, InputDataThread::kReportBytes, 0) <= 0)
-            break;
-        paseInputdataToTouchInfo(report);
+    int read = 0;
+    while (read < kMaxQueuedReports && dev->read(&report, InputDataThread::kReportBytes, 0) > 0) {
+        ++read;
+        if (use == QueuedInput::Decode)
+            paseInputdataToTouchInfo(report);
     }
+    if (read > 0 && use == QueuedInput::Drop)
+        qDebug() << "dropped" << read << "input reports the pad sent earlier";
 }
 
 void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)

@@ -81,9 +81,10 @@ private:
     bool readReply(QByteArray *reply, int maxBytes, Accept isReply);
     // Drops every input report already queued, so neither a reply nor a new
     // signature can take one the pad sent before.
-    void dropQueuedInput();
-    // Decodes the reports the pad sent before the signing ended.
-    void takeQueuedInput();
+    // Reads the reports the pad has queued, without waiting: dropped (stale
+    // input before a command) or decoded (ink sent before the signing ended).
+    enum class QueuedInput { Drop, Decode };
+    void readQueuedInput(QueuedInput use);
     int sendStartCommand();
     void stopReader();
     void onReaderFailed();

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 struct ImageMessage
@@ -102,6 +103,23 @@ public:
     std::unique_ptr<DriverProcess> driver;
     WsClient page;
 };
+
+// A stroke file of `samples` pen reports (QZ07 range) that keeps the pen
+// down most of the way.
+inline QString writeScribble(const QString &dir, int samples)
+{
+    QFile file(dir + "/scribble.txt");
+    file.open(QIODevice::WriteOnly);
+    QByteArray text;
+    for (int i = 0; i < samples; ++i) {
+        const double t = i * 0.01;
+        text += QByteArray::number(5100 + int(4200 * std::sin(t * 0.37))) + ' '
+                + QByteArray::number(3700 + int(3000 * std::sin(t * 0.23 + 1.0))) + ' '
+                + QByteArray::number(i % 300 == 299 ? 0 : 400 + i % 500) + '\n';
+    }
+    file.write(text);
+    return file.fileName();
+}
 
 inline int inkPixels(const QImage &image)
 {

@@ -19,21 +19,6 @@ int boundMs(int ms)
     return qEnvironmentVariableIsEmpty("ZQ_SANITIZER_RUNTIME") ? ms : ms * 4;
 }
 
-QString writeScribble(const QString &dir, int samples)
-{
-    QFile file(dir + "/scribble.txt");
-    file.open(QIODevice::WriteOnly);
-    QByteArray text;
-    for (int i = 0; i < samples; ++i) {
-        const double t = i * 0.01;
-        text += QByteArray::number(5100 + int(4200 * std::sin(t * 0.37))) + ' '
-                + QByteArray::number(3700 + int(3000 * std::sin(t * 0.23 + 1.0))) + ' '
-                + QByteArray::number(i % 300 == 299 ? 0 : 400 + i % 500) + '\n';
-    }
-    file.write(text);
-    return file.fileName();
-}
-
 // Counted from the text: decoding thousands of pictures per look would be slow.
 int pictures(const WsClient &page, bool drawing)
 {

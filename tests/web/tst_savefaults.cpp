@@ -39,22 +39,6 @@ QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
-
-// A stroke of `samples` pen reports that keeps the pen down most of the way.
-QString writeScribble(const QString &dir, int samples)
-{
-    QFile file(dir + "/scribble.txt");
-    file.open(QIODevice::WriteOnly);
-    QByteArray text;
-    for (int i = 0; i < samples; ++i) {
-        const double t = i * 0.01;
-        text += QByteArray::number(5100 + int(4200 * std::sin(t * 0.37))) + ' '
-                + QByteArray::number(3700 + int(3000 * std::sin(t * 0.23 + 1.0))) + ' '
-                + QByteArray::number(i % 300 == 299 ? 0 : 400 + i % 500) + '\n';
-    }
-    file.write(text);
-    return file.fileName();
-}
 } // namespace
 
 class TestSaveFaults : public QObject
