@@ -3,6 +3,7 @@
 #include "web/requesthead.h"
 
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -10,6 +11,9 @@
 #include <QWebSocketServer>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <unistd.h>
 
 static void initPageResources()
@@ -18,9 +22,8 @@ static void initPageResources()
 }
 
 namespace {
-// Qt's accept loop meets EMFILE without a signal and, finding the listening
-// socket still readable, tries again at once: so accepting pauses before the
-// last descriptors are gone. True when `n` more descriptors could be opened.
+// True when `n` more descriptors could be opened: accepting resumes only
+// then, so a freed descriptor is not at once taken by yet another connection.
 bool descriptorsToSpare(int n)
 {
     int fds[8];
@@ -51,8 +54,6 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
     for (int i = 0; i < m_settings.addresses().size(); ++i) {
         auto *server = new QTcpServer(this);
         server->setMaxPendingConnections(kMaxPendingHeads);
-        connect(server, &QTcpServer::newConnection, this, [this, server] { acceptPending(server); });
-        connect(server, &QTcpServer::acceptError, this, [this, server] { onAcceptError(server); });
         m_servers << server;
     }
     m_retryTimer->setInterval(kRetryListenMs);
@@ -90,6 +91,7 @@ void HttpFront::listen()
             continue;
         const QHostAddress address = m_settings.addresses().at(i);
         if (server->listen(address, m_port)) {
+            takeOverAccepting(server);
             // Port 0 (tests): every address shares the port the first one got.
             m_port = server->serverPort();
             if (m_reportedFailures.remove(server))
@@ -122,9 +124,35 @@ void HttpFront::listen()
         m_retryTimer->stop();
 }
 
+// Qt's own accept loop meets EMFILE without telling anyone and, finding the
+// listening socket still readable, tries again at once, spinning a core. So
+// the front accepts by itself and pauses while descriptors are short.
+void HttpFront::takeOverAccepting(QTcpServer *server)
+{
+    server->pauseAccepting();
+    auto *notifier = new QSocketNotifier(server->socketDescriptor(), QSocketNotifier::Read, server);
+    notifier->setEnabled(!m_acceptPaused);
+    connect(notifier, &QSocketNotifier::activated, this, [this, server] { acceptPending(server); });
+    m_notifiers << notifier;
+}
+
 void HttpFront::acceptPending(QTcpServer *server)
 {
-    while (QTcpSocket *socket = server->nextPendingConnection()) {
+    for (;;) {
+        const int descriptor = accept4(int(server->socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                pauseAccepting();
+            else if (errno == ECONNABORTED || errno == EINTR)
+                continue;
+            return;
+        }
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            close(descriptor);
+            delete socket;
+            continue;
+        }
         if (m_open.size() >= kMaxConnections || m_pending.size() >= kMaxPendingHeads) {
             qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
                                  << "connections open," << m_pending.size() << "handshakes unfinished";
@@ -155,15 +183,14 @@ void HttpFront::acceptPending(QTcpServer *server)
     }
 }
 
-void HttpFront::onAcceptError(QTcpServer *server)
+// Descriptors come back when a connection closes, or a while later.
+void HttpFront::pauseAccepting()
 {
-    Q_UNUSED(server);
-    // Descriptors come back when a connection closes, or a while later.
     if (!m_acceptPaused)
         qWarning().noquote() << "WebSocket server: cannot accept (out of file descriptors); pausing";
     m_acceptPaused = true;
-    for (QTcpServer *s : qAsConst(m_servers))
-        s->pauseAccepting();
+    for (QSocketNotifier *notifier : qAsConst(m_notifiers))
+        notifier->setEnabled(false);
     m_resumeTimer->start();
 }
 
@@ -177,8 +204,8 @@ void HttpFront::resumeAccepting()
     }
     qDebug().noquote() << "WebSocket server: accepting again";
     m_acceptPaused = false;
-    for (QTcpServer *server : m_servers)
-        server->resumeAccepting();
+    for (QSocketNotifier *notifier : qAsConst(m_notifiers))
+        notifier->setEnabled(true);
 }
 
 void HttpFront::forget(QObject *socket)

@@ -8,6 +8,7 @@
 #include <QSet>
 
 class QTcpServer;
+class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
 class QWebSocketServer;
@@ -46,8 +47,9 @@ signals:
 
 private:
     void listen();
+    void takeOverAccepting(QTcpServer *server);
     void acceptPending(QTcpServer *server);
-    void onAcceptError(QTcpServer *server);
+    void pauseAccepting();
     void examineHead(QTcpSocket *socket);
     void handOver(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &type, const QByteArray &body);
@@ -60,6 +62,7 @@ private:
     OriginPolicy m_policy;
     quint16 m_port;
     QList<QTcpServer *> m_servers;
+    QList<QSocketNotifier *> m_notifiers; // one per listening server, accepting in its stead
     QTimer *m_retryTimer;
     QTimer *m_resumeTimer;
     bool m_portInUseReported = false;

@@ -29,6 +29,18 @@ inline qint64 statusKiB(qint64 pid, const QByteArray &field)
     return 0;
 }
 
+// CPU time the process has used so far, user and system, in clock ticks.
+inline qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // The fields after the command name (which may hold spaces), state first.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
 // Resident set size in KiB, 0 when unreadable.
 inline qint64 rssKiB(qint64 pid) { return statusKiB(pid, "VmRSS:"); }
 

@@ -7,7 +7,12 @@
 #include "support/rawwsclient.h"
 #include "web/pathfile.h"
 
+#include <QProcess>
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 class TestHostileConnections : public QObject
 {
@@ -56,6 +61,34 @@ private slots:
         QVERIFY(path.valid);
         QCOMPARE(s.drawingImages(), (path.records.size() + 9) / 10);
         QVERIFY(s.driver->isRunning());
+    }
+
+    // Out of descriptors, the driver pauses accepting instead of spinning on
+    // the listening socket, and serves new pages once descriptors come back.
+    void runningOutOfDescriptorsPausesAccepting()
+    {
+        const qint64 pid = s.driver->pid();
+        const auto setSoftLimit = [pid](int files) {
+            return QProcess::execute("prlimit", {QString("--pid=%1").arg(pid), QString("--nofile=%1:").arg(files)}) == 0;
+        };
+        QVERIFY(setSoftLimit(procstats::descriptors(pid) + 6));
+        std::vector<std::unique_ptr<QTcpSocket>> waiting;
+        for (int i = 0; i < 20; ++i) {
+            waiting.push_back(std::make_unique<QTcpSocket>());
+            waiting.back()->connectToHost(QHostAddress::LocalHost, 36325);
+        }
+        QVERIFY(s.driver->waitForOutput("out of file descriptors", 10000));
+        const qint64 before = procstats::cpuTicks(pid);
+        QTest::qWait(2000);
+        const qint64 spent = procstats::cpuTicks(pid) - before;
+        // Spinning would take all of the 2 s (about 200 ticks).
+        QVERIFY2(before >= 0 && spent < 60, qPrintable(QString("%1 ticks in 2 s").arg(spent)));
+
+        QVERIFY(setSoftLimit(1024));
+        waiting.clear();
+        WsClient late;
+        QVERIFY(late.open(36325, 15000));
+        QVERIFY(answersSerialRequest(s, late));
     }
 
     void anOrdinarySigningStillSucceeds()
