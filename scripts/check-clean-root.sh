@@ -13,7 +13,10 @@
 #        whose build folders make package reuses)
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh build arm64 package
+# Separately: the arm64 tools may not change installed packages, the package
+# checkers may (lintian can pull in a newer perl).
+scripts/install-deps.sh package
+scripts/install-deps.sh build arm64
 
 phase_start=$(date +%s)
 phase() {

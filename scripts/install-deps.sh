@@ -13,7 +13,8 @@ packages_for() {
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux dbus-daemon nodejs node-typescript ;;
-    browser) echo chromium ;;
+    # openssl makes the certificate of the https test site.
+    browser) echo chromium openssl ;;
     # The bench compares live pictures with an optimal re-encode.
     bench) echo optipng ;;
     # Cross compiler, an unpacker for the arm64 sysroot, qemu-user, and the

@@ -20,6 +20,19 @@ export interface CloseDetail {
   willReconnect: boolean;
 }
 
+/** The browser permission a page needs to reach 127.0.0.1; 'unsupported' where there is none. */
+export interface PermissionDetail {
+  name: 'loopback-network' | 'local-network-access' | null;
+  state: 'granted' | 'prompt' | 'denied' | 'unsupported';
+}
+
+/** A connection the browser refused because the permission was not granted. */
+export interface BlockedDetail {
+  name: 'loopback-network' | 'local-network-access' | null;
+  state: 'prompt' | 'denied';
+  url: string;
+}
+
 export interface MessageDetail {
   /** Every message the driver sent, parsed. */
   data: unknown;
@@ -97,6 +110,8 @@ export interface ZQSignClientEventMap {
   result: CustomEvent<ResultDetail>;
   error: CustomEvent<ErrorDetail>;
   device: CustomEvent<DeviceDetail>;
+  permission: CustomEvent<PermissionDetail>;
+  blocked: CustomEvent<BlockedDetail>;
 }
 
 export interface ZQSignClientOptions {
@@ -120,7 +135,13 @@ export declare class ZQSignClient extends EventTarget {
   /** True while the connection to the driver is open. */
   readonly connected: boolean;
 
+  /** The last permission state learnt, or null before the first query. */
+  readonly permission: PermissionDetail | null;
+
   connect(): void;
+  /** Connects at once, or after the person's first click or key press on `target` when the browser would prompt. */
+  connectWhenAllowed(target?: EventTarget | null): Promise<PermissionDetail['state']>;
+  permissionState(): Promise<PermissionDetail>;
   close(): void;
 
   // Each request returns false when not connected (nothing is sent).

@@ -22,6 +22,23 @@
  *            confirm is the signature the driver saved.
  *   serial   the pad's serial number; { serial }
  *   message  every message the driver sent, parsed; { data }
+ *   permission  the browser's permission for this page to reach the driver
+ *            on 127.0.0.1, when first learnt and whenever it changes;
+ *            { name: 'loopback-network' | 'local-network-access' | null,
+ *            state: 'granted' | 'prompt' | 'denied' | 'unsupported' }
+ *   blocked  a connection failed while that permission was not granted: the
+ *            browser, not the driver, stopped it. { name, state, url }.
+ *            The client then stops retrying until the permission turns
+ *            granted (it reconnects by itself) or connect() is called again.
+ *            Tell the person to allow access to local devices (the browser's
+ *            prompt, or the site settings), or ask the administrator for the
+ *            policy in the integration guide.
+ *
+ * Current Chromium asks the person before an https page on a public site may
+ * open a connection to 127.0.0.1, and never lets a public http page do so.
+ * connectWhenAllowed() connects at once where no prompt is due, and otherwise
+ * waits for the person's first click or key press, so the prompt follows
+ * something they did.
  *
  * Only after subscribing (new ZQSignClient({ subscribe: true }), or
  * subscribe() once connected) does this connection also get:
@@ -44,6 +61,10 @@
   'use strict';
 
   const DEFAULT_URL = 'ws://127.0.0.1:36325'; // 127.0.0.1: allowed from https pages, where localhost may not be
+  // The browser permission that gates a page's connections to 127.0.0.1, by
+  // its current name and the older combined one.
+  const PERMISSION_NAMES = ['loopback-network', 'local-network-access'];
+  const GESTURES = ['pointerdown', 'keydown', 'click'];
   // Messages of subscribed connections, by bizcode, and the event each becomes.
   const EXTENDED = { '2101': 'status', '2110': 'result', '2111': 'error', '2112': 'device' };
 
@@ -67,6 +88,10 @@
       this._timer = null;
       this._closedByUser = false;
       this.subscribeOnOpen = options.subscribe === true;
+      /** The last permission state learnt; see permissionState(). */
+      this.permission = null;
+      this._permissionStatus = null;
+      this._blocked = false;
     }
 
     /** True while the connection to the driver is open. */
@@ -77,11 +102,14 @@
     /** Opens the connection (and keeps reopening it when reconnect is on). */
     connect() {
       this._closedByUser = false;
+      this._blocked = false;
       clearTimeout(this._timer);
       if (this._socket && this._socket.readyState <= this._WebSocket.OPEN) return;
       const socket = new this._WebSocket(this.url);
       this._socket = socket;
+      let opened = false;
       socket.onopen = () => {
+        opened = true;
         // Before the page's own requests, so their results are heard too.
         if (this.subscribeOnOpen) this.subscribe();
         this._emit('open', {});
@@ -90,10 +118,94 @@
       socket.onclose = (event) => {
         if (this._socket !== socket) return;
         this._socket = null;
-        const willReconnect = this.reconnect && !this._closedByUser;
-        this._emit('close', { code: event.code, reason: event.reason, willReconnect });
-        if (willReconnect) this._timer = setTimeout(() => this.connect(), this.reconnectDelayMs);
+        if (opened) {
+          this._closed(event, false);
+          return;
+        }
+        // A connection that never opened: the driver is not running, or the
+        // browser refused it, which only the permission state tells apart.
+        this.permissionState().then(({ name, state }) => {
+          if (this._socket) return; // connect() was called meanwhile
+          const blocked = (state === 'prompt' || state === 'denied') && !this._servedWithoutPrompt();
+          this._closed(event, blocked);
+          if (blocked) this._emit('blocked', { name, state, url: this.url });
+        });
       };
+    }
+
+    /**
+     * Connects at once unless the browser would ask the person first; then
+     * waits for their first click or key press on `target` (the document by
+     * default). Resolves with the permission state found.
+     */
+    async connectWhenAllowed(target = root.document) {
+      const { state } = await this.permissionState();
+      if (state === 'prompt' && !this._servedWithoutPrompt() && target) {
+        await new Promise((resolve) => {
+          const go = () => {
+            for (const type of GESTURES) target.removeEventListener(type, go, true);
+            resolve();
+          };
+          for (const type of GESTURES) target.addEventListener(type, go, true);
+        });
+      }
+      this.connect();
+      return state;
+    }
+
+    /**
+     * The browser's permission for this page to reach the driver: resolves
+     * with { name, state }, state 'granted', 'prompt', 'denied', or
+     * 'unsupported' where the browser has no such permission (nothing gates
+     * the connection then).
+     */
+    async permissionState() {
+      const permissions = root.navigator && root.navigator.permissions;
+      let found = null;
+      if (permissions && typeof permissions.query === 'function') {
+        for (const name of PERMISSION_NAMES) {
+          try {
+            found = { name, status: await permissions.query({ name }) };
+            break;
+          } catch (e) {
+            // This browser does not know the name; try the next.
+          }
+        }
+      }
+      const permission = found ? { name: found.name, state: found.status.state } : { name: null, state: 'unsupported' };
+      if (found && found.status !== this._permissionStatus) {
+        this._permissionStatus = found.status;
+        found.status.onchange = () => this._permissionChanged(found.name, found.status.state);
+      }
+      this._notePermission(permission);
+      return permission;
+    }
+
+    _permissionChanged(name, state) {
+      this._notePermission({ name, state });
+      if (state === 'granted' && this._blocked && !this._closedByUser) this.connect();
+    }
+
+    _notePermission(permission) {
+      const known = this.permission;
+      this.permission = permission;
+      if (!known || known.name !== permission.name || known.state !== permission.state) {
+        this._emit('permission', permission);
+      }
+    }
+
+    // Pages on the machine itself are never gated, whatever the permission says.
+    _servedWithoutPrompt() {
+      const location = root.location;
+      if (!location) return true;
+      return location.protocol === 'file:' || ['127.0.0.1', 'localhost', '[::1]'].includes(location.hostname);
+    }
+
+    _closed(event, blocked) {
+      this._blocked = blocked;
+      const willReconnect = this.reconnect && !this._closedByUser && !blocked;
+      this._emit('close', { code: event.code, reason: event.reason, willReconnect });
+      if (willReconnect) this._timer = setTimeout(() => this.connect(), this.reconnectDelayMs);
     }
 
     /** Closes the connection for good. */

@@ -1,6 +1,8 @@
 #include "support/browser.h"
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -8,7 +10,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-Browser::Browser()
+Browser::Browser(const QStringList &arguments)
+    : m_arguments(arguments)
 {
     QObject::connect(&m_page, &QWebSocket::textMessageReceived, [this](const QString &text) {
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
@@ -29,14 +32,22 @@ Browser::~Browser()
     }
 }
 
+bool Browser::setPreferences(const QJsonObject &preferences)
+{
+    QDir().mkpath(m_profile.filePath("Default"));
+    QFile file(m_profile.filePath("Default/Preferences"));
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(preferences).toJson()) > 0;
+}
+
 bool Browser::open(const QUrl &url, int timeoutMs)
 {
     // The flags keep Chromium off the network: this machine has none to offer.
-    const QStringList arguments{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                                "--disable-dev-shm-usage", "--window-size=1000,900",
-                                "--user-data-dir=" + m_profile.path(), "--remote-debugging-port=0",
-                                url.toString()};
+    const QStringList arguments = QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                              "--no-first-run", "--disable-background-networking",
+                                              "--disable-component-update", "--disable-sync",
+                                              "--disable-dev-shm-usage", "--window-size=1000,900",
+                                              "--user-data-dir=" + m_profile.path(), "--remote-debugging-port=0"}
+                                  + m_arguments + QStringList{url.toString()};
     m_chromium.setProcessChannelMode(QProcess::SeparateChannels);
     m_chromium.start("chromium", arguments);
     if (!m_chromium.waitForStarted(10000)) {
@@ -99,8 +110,21 @@ QJsonObject Browser::call(const QString &method, const QJsonObject &params, int 
 
 QJsonValue Browser::evaluate(const QString &expression, int timeoutMs)
 {
+    return evaluate(expression, false, timeoutMs);
+}
+
+QJsonValue Browser::evaluateAsGesture(const QString &expression, int timeoutMs)
+{
+    return evaluate(expression, true, timeoutMs);
+}
+
+QJsonValue Browser::evaluate(const QString &expression, bool userGesture, int timeoutMs)
+{
     const QJsonObject reply = call("Runtime.evaluate",
-                                   {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}},
+                                   {{"expression", expression},
+                                    {"awaitPromise", true},
+                                    {"returnByValue", true},
+                                    {"userGesture", userGesture}},
                                    timeoutMs);
     const QJsonObject result = reply.value("result").toObject();
     if (reply.contains("error") || result.contains("exceptionDetails")) {

@@ -13,19 +13,27 @@
 class Browser
 {
 public:
-    Browser();
+    // `arguments` go to Chromium after the flags every test uses.
+    explicit Browser(const QStringList &arguments = {});
     ~Browser();
 
+    // The profile's `Default/Preferences`, written before open().
+    bool setPreferences(const QJsonObject &preferences);
     bool open(const QUrl &url, int timeoutMs = 30000);
     QString lastError() const { return m_error; }
 
     // Evaluates `expression` in the page (awaiting a promise) and returns its value.
     QJsonValue evaluate(const QString &expression, int timeoutMs = 10000);
+    // The same, as if the person had clicked: it counts as a user gesture.
+    QJsonValue evaluateAsGesture(const QString &expression, int timeoutMs = 10000);
     bool waitFor(const QString &condition, int timeoutMs = 10000);
     QImage screenshot();
 
 private:
     QJsonObject call(const QString &method, const QJsonObject &params, int timeoutMs);
+    QJsonValue evaluate(const QString &expression, bool userGesture, int timeoutMs);
+
+    QStringList m_arguments;
 
     QTemporaryDir m_profile;
     QProcess m_chromium;

@@ -37,14 +37,30 @@ public:
         if (x)
             base = x->environment(base);
         driver.reset(new DriverProcess(root.path(), pad->childEnvironment(base)));
-        if (!driver->skipWelcomeNotice() || !driver->start() || !pad->waitReady())
-            return false;
-        if (!model.isEmpty() && !pad->plug(model + padOptions))
-            return false;
-        return DriverProcess::portAccepts(10000) && page.open();
+        if (!driver->skipWelcomeNotice() || !driver->start())
+            return failed("the driver did not start");
+        const QString ready = pad->command("status");
+        if (!ready.startsWith("ok"))
+            return failed("the virtual pad is not ready: " + ready);
+        if (!model.isEmpty()) {
+            const QString plugged = pad->command("plug " + model + padOptions);
+            if (!plugged.startsWith("ok"))
+                return failed("plugging the pad failed: " + plugged);
+        }
+        if (!DriverProcess::portAccepts(10000))
+            return failed("port 36325 never accepted");
+        return page.open() || failed("the page could not connect");
     }
 
     QString outDir() const { return root.path() + "/out"; }
+
+    // Says why a start failed, with what the driver printed so far.
+    bool failed(const QString &why)
+    {
+        qWarning().noquote() << "SigningSession: start failed:" << why << "\ndriver output:\n"
+                             << (driver ? driver->output() : QString());
+        return false;
+    }
 
     void request(const QString &bizcode, const QString &data = QString())
     {

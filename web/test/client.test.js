@@ -160,3 +160,93 @@ test('reconnects after the driver restarts, and stops when closed', async () => 
   assert.equal(restarted.connections.length, 1, 'no reconnect after close()');
   await restarted.stop();
 });
+
+// A browser whose page is public https and whose permission is `state`:
+// Chromium's current name unknown, the older one known.
+function gatedBrowser(state) {
+  const status = { state, onchange: null };
+  const queried = [];
+  const permissions = {
+    query: async ({ name }) => {
+      queried.push(name);
+      if (name === 'loopback-network') throw new TypeError(`'${name}' is not a valid permission name`);
+      return status;
+    },
+  };
+  Object.defineProperty(globalThis, 'navigator', { value: { permissions }, configurable: true });
+  Object.defineProperty(globalThis, 'location', { value: { protocol: 'https:', hostname: 'bank.example' }, configurable: true });
+  return { status, queried, restore: () => { delete globalThis.navigator; delete globalThis.location; } };
+}
+
+test('a connection refused while the permission is not granted is blocked, and reopens once granted', async () => {
+  const browser = gatedBrowser('prompt');
+  try {
+    const stopped = await FakeDriver.start();
+    const port = stopped.port;
+    await stopped.stop();
+    const client = new ZQSignClient({ url: `ws://127.0.0.1:${port}`, WebSocket: NodeWebSocket, reconnectDelayMs: 50 });
+    const closed = nextEvent(client, 'close');
+    const blocked = nextEvent(client, 'blocked');
+    client.connect();
+    assert.equal((await closed).willReconnect, false);
+    assert.deepEqual(await blocked, { name: 'local-network-access', state: 'prompt', url: client.url });
+    assert.deepEqual(browser.queried.slice(0, 2), ['loopback-network', 'local-network-access']);
+
+    const driver = await FakeDriver.start(port);
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    assert.equal(driver.connections.length, 0, 'no retry while blocked');
+    const opened = nextEvent(client, 'open');
+    const permission = nextEvent(client, 'permission');
+    browser.status.state = 'granted';
+    browser.status.onchange();
+    assert.deepEqual(await permission, { name: 'local-network-access', state: 'granted' });
+    await opened;
+
+    // Granted, a driver that went away is an ordinary loss: retried, not blocked.
+    const lost = nextEvent(client, 'close');
+    await driver.stop();
+    assert.equal((await lost).willReconnect, true);
+    client.close();
+  } finally {
+    browser.restore();
+  }
+});
+
+test('connectWhenAllowed waits for a gesture only where the browser would prompt', async () => {
+  const browser = gatedBrowser('prompt');
+  const driver = await FakeDriver.start();
+  try {
+    const page = new EventTarget();
+    const client = new ZQSignClient({ url: driver.url, WebSocket: NodeWebSocket });
+    const opened = nextEvent(client, 'open');
+    const state = client.connectWhenAllowed(page);
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    assert.equal(driver.connections.length, 0, 'no connection before a gesture');
+    page.dispatchEvent(new Event('keydown'));
+    assert.equal(await state, 'prompt');
+    await opened;
+    client.close();
+
+    browser.status.state = 'granted';
+    const again = new ZQSignClient({ url: driver.url, WebSocket: NodeWebSocket });
+    const reopened = nextEvent(again, 'open');
+    assert.equal(await again.connectWhenAllowed(new EventTarget()), 'granted');
+    await reopened;
+    again.close();
+  } finally {
+    browser.restore();
+    await driver.stop();
+  }
+});
+
+test('the example browser policies are valid and allow the same sites', () => {
+  const fs = require('node:fs');
+  const path = require('node:path');
+  const read = (name) => JSON.parse(fs.readFileSync(path.join(__dirname, '..', 'policies', name), 'utf8'));
+  const chromium = read('chromium-allow-loopback.json');
+  assert.deepEqual(chromium.LoopbackNetworkAllowedForUrls, chromium.LocalNetworkAccessAllowedForUrls);
+  const firefox = read('firefox-policies.json').policies.LocalNetworkAccess;
+  assert.equal(firefox.Enabled, true);
+  assert.deepEqual(firefox.SkipDomains.map((d) => d.replace(/^\*\./, '')),
+                   chromium.LoopbackNetworkAllowedForUrls.map((u) => new URL(u.replace('[*.]', '')).hostname));
+});

@@ -24,6 +24,10 @@ pad.addEventListener('result', (e) => {
 });
 pad.addEventListener('error', (e) => { const code: number | null = e.detail.code; console.log(code, e.detail.text, e.detail.request); });
 pad.addEventListener('device', (e) => console.log(e.detail.event === 'plugged', e.detail.model, e.detail.vid, e.detail.pid));
+pad.addEventListener('permission', (e) => console.log(e.detail.name, e.detail.state === 'granted', pad.permission?.state));
+pad.addEventListener('blocked', (e) => { const state: 'prompt' | 'denied' = e.detail.state; console.log(state, e.detail.name, e.detail.url); });
+pad.permissionState().then((p) => console.log(p.name, p.state));
+pad.connectWhenAllowed(document.body).then((state: string) => console.log(state));
 pad.replayPathFile(new Blob(['x'])).then((ok: boolean) => console.log(ok));
 pad.connect();
 pad.close();

@@ -1,0 +1,117 @@
+// The sample page served over https from a site Chromium takes for public,
+// where the browser's loopback-network permission gates the connection to
+// the driver: blocked without it, a whole signing with it.
+#include "signingsession.h"
+#include "support/browser.h"
+#include "support/httpsserver.h"
+#include "support/testenv.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QByteArray sourceFile(const QString &relative)
+{
+    QFile file(sourcePath(relative));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool serveSamplePage(HttpsServer &site)
+{
+    if (!site.start())
+        return false;
+    site.addFile("/", "text/html; charset=utf-8", sourceFile("web/index.html"));
+    site.addFile("/zqsign-client.js", "text/javascript; charset=utf-8", sourceFile("web/zqsign-client.js"));
+    return true;
+}
+
+// Chromium reaches the test site under a public name, takes its address for
+// a public one, and accepts its certificate.
+QStringList publicSite(const HttpsServer &site)
+{
+    return {"--host-resolver-rules=MAP sign.example 127.0.0.1",
+            QString("--ip-address-space-overrides=127.0.0.1:%1=public").arg(site.serverPort()),
+            "--ignore-certificate-errors"};
+}
+
+QString siteOrigin(const HttpsServer &site)
+{
+    return QString("https://sign.example:%1").arg(site.serverPort());
+}
+
+int connectionsLogged(DriverProcess &driver)
+{
+    return driver.output().count("new connection=====");
+}
+
+} // namespace
+
+class TestBrowserPermission : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void withoutTheGrantThePageIsToldItIsBlockedAndNothingReachesTheDriver()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07", " serial QZ00000042"));
+        HttpsServer site;
+        QVERIFY2(serveSamplePage(site), qPrintable(site.lastError()));
+        QTRY_COMPARE(connectionsLogged(*s.driver), 1); // the session's own page
+
+        Browser browser(publicSite(site));
+        QVERIFY2(browser.open(QUrl(siteOrigin(site) + "/")), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor("pad.permission !== null"));
+        // Headless Chromium cannot ask, so it may deny at once; where it would
+        // ask, the page waits for a gesture before it tries.
+        const QString state = browser.evaluate("pad.permission.state").toString();
+        QVERIFY2(state == "prompt" || state == "denied", qPrintable(state));
+        if (state == "prompt") {
+            QVERIFY(browser.evaluate("document.getElementById('access').textContent").toString().contains("Click"));
+            browser.evaluateAsGesture("document.body.click(); true");
+        }
+        QVERIFY2(browser.waitFor("document.getElementById('access').textContent.includes('blocked')"),
+                 qPrintable(browser.evaluate("document.getElementById('log').textContent").toString()));
+        QCOMPARE(browser.evaluate("document.getElementById('status').textContent").toString(), QString("not connected"));
+        browser.evaluate(QString("document.getElementById('dir').value = '%1/blocked'; "
+                                 "document.getElementById('setDir').click(); "
+                                 "new WebSocket('ws://127.0.0.1:36325'); true")
+                             .arg(s.outDir()));
+        QTest::qWait(1000);
+        QCOMPARE(connectionsLogged(*s.driver), 1);
+        QVERIFY(!QFileInfo::exists(s.outDir() + "/blocked"));
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
+    void withTheGrantInTheProfileAWholeSigningCompletes()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07", " serial QZ00000042"));
+        HttpsServer site;
+        QVERIFY2(serveSamplePage(site), qPrintable(site.lastError()));
+
+        Browser browser(publicSite(site));
+        const QJsonObject grant{{siteOrigin(site) + ",*", QJsonObject{{"setting", 1}}}};
+        QVERIFY(browser.setPreferences(
+            {{"profile",
+              QJsonObject{{"content_settings", QJsonObject{{"exceptions", QJsonObject{{"loopback_network", grant}}}}}}}}));
+        QVERIFY2(browser.open(QUrl(siteOrigin(site) + "/")), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'"));
+        QCOMPARE(browser.evaluate("pad.permission.state").toString(), QString("granted"));
+        QTRY_COMPARE(connectionsLogged(*s.driver), 2);
+
+        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
+        browser.evaluate("document.getElementById('setDir').click(); true");
+        browser.evaluate("document.getElementById('start').click(); true");
+        QVERIFY(browser.waitFor("document.getElementById('signing').textContent === 'yes'"));
+        QVERIFY(s.playDemoSignature());
+        browser.evaluate("document.getElementById('confirm').click(); true");
+        QVERIFY(browser.waitFor("document.getElementById('result').textContent === 'confirmed from a page'", 15000));
+        QVERIFY(QFileInfo(s.outDir() + "/save.png").size() > 0);
+        QVERIFY(QFileInfo(s.outDir() + "/path.save").size() > 0);
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBrowserPermission)
+#include "tst_browserpermission.moc"
