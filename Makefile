@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build build-tests run check check-asan check-tsan check-arm64 demo bench fuzz soak package clean
+.PHONY: build build-tests run check check-asan check-tsan check-arm64 check-clean-root demo bench fuzz soak package clean
 
 # Configuring needs only what was installed just before: the driver alone
 # needs the build group; tests and the demo runner the test group as well.
@@ -48,6 +48,12 @@ check-tsan:
 check-arm64:
 	scripts/install-deps.sh arm64
 	JOBS=$(JOBS) scripts/check-arm64.sh build-arm64
+
+# A fresh Debian 12 machine, proved in clean roots: the build with only the
+# install lists' packages, the in-process tests, and the packages installed
+# (scripts/check-clean-root.sh; as root, after check and check-arm64).
+check-clean-root:
+	JOBS=$(JOBS) scripts/check-clean-root.sh
 
 # Every libFuzzer target on its seed corpus for FUZZ_SECONDS each (clang,
 # ASan, UBSan); any crash, leak or hang fails.
