@@ -39,7 +39,8 @@ public:
         driver.reset(new DriverProcess(root.path(), pad->childEnvironment(base)));
         if (!driver->skipWelcomeNotice() || !driver->start())
             return failed("the driver did not start");
-        const QString ready = pad->command("status");
+        // A sanitized driver on a busy machine can take seconds to load.
+        const QString ready = pad->command("status", 15000);
         if (!ready.startsWith("ok"))
             return failed("the virtual pad is not ready: " + ready);
         if (!model.isEmpty()) {

@@ -109,8 +109,15 @@ private:
         s.driver.reset(new DriverProcess(s.root.path(), s.pad->childEnvironment()));
         if (!tmpDir.isEmpty())
             s.driver->setEnvironmentValue("TMPDIR", tmpDir);
-        return s.driver->start() && s.pad->waitReady() && s.pad->plug("qz07") && DriverProcess::portAccepts(10000)
-               && s.page.open();
+        if (!s.driver->start())
+            return s.failed("the driver did not start");
+        if (!s.pad->waitReady(15000))
+            return s.failed("the virtual pad is not ready");
+        if (!s.pad->plug("qz07"))
+            return s.failed("plugging the pad failed");
+        if (!DriverProcess::portAccepts(15000))
+            return s.failed("port 36325 never accepted");
+        return s.page.open(36325, 15000) || s.failed("the page could not connect");
     }
 
     // A flood of samples, a confirm in the middle of it, and `signal` as soon
