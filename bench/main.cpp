@@ -1,5 +1,6 @@
 // The driver's benchmark: the real binary on the virtual pad, a reading page
 // on loopback, and one table of figures. Run through `make bench`.
+#include "eventwait.h"
 #include "pagerecorder.h"
 #include "processprobe.h"
 
@@ -16,7 +17,6 @@
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 
 #include <algorithm>
@@ -114,7 +114,7 @@ bool waitQuiet(const PageRecorder &page, int quietMs, int timeoutMs)
     QElapsedTimer quiet;
     quiet.start();
     while (waited.elapsed() < timeoutMs) {
-        QTest::qWait(50);
+        eventwait::forMs(50);
         if (page.pictures.size() != last) {
             last = page.pictures.size();
             quiet.restart();
@@ -154,7 +154,7 @@ void streaming(int rate, int samples)
     }
     page.send(QStringLiteral("{\"bizcode\":\"2025\",\"body\":{\"data\":\"%1\"}}").arg(out));
     page.send(QStringLiteral("{\"bizcode\":\"2023\"}"));
-    if (!QTest::qWaitFor([&] { return page.blankPictures() == 1; }, 10000)) {
+    if (!eventwait::until([&] { return page.blankPictures() == 1; }, 10000)) {
         addRow(label, "signing did not start");
         return;
     }
@@ -163,8 +163,8 @@ void streaming(int rate, int samples)
     const qint64 t0 = benchClock.nsecsElapsed();
     driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
     if (rate > 0)
-        QTest::qWait(samples * 1000 / rate);
-    if (!QTest::qWaitFor([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))
+        eventwait::forMs(samples * 1000 / rate);
+    if (!eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))
         std::printf("  (the stroke did not end within 120 s)\n");
     const qint64 t1 = benchClock.nsecsElapsed();
     const double cpu = (probe.cpuSeconds() - cpuBefore) / ((t1 - t0) / 1e9) * 100.0;
@@ -196,7 +196,7 @@ void streaming(int rate, int samples)
     }
     const qint64 confirmAt = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
-    if (!QTest::qWaitFor([&] { return page.blankPictures() >= 2 && QFile::exists(out + "/path.save"); }, 60000))
+    if (!eventwait::until([&] { return page.blankPictures() >= 2 && QFile::exists(out + "/path.save"); }, 60000))
         std::printf("  (no confirm within 60 s)\n");
     const qint64 blankAt = page.blankPictures() >= 2 ? page.pictures.last().arrivedNs : -1;
     const int recorded = pathRecords(out + "/path.save");
@@ -252,10 +252,10 @@ void replay(int points)
     const QByteArray file = pointpath::encodeFile(records);
     const qint64 sent = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2020\",\"body\":{\"data\":\"%1\"}}").arg(QString::fromLatin1(file.toBase64())));
-    QTest::qWait(1000);
+    eventwait::forMs(1000);
     const qint64 confirmAt = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
-    if (!QTest::qWaitFor([&] { return page.blankPictures() >= 1; }, 60000))
+    if (!eventwait::until([&] { return page.blankPictures() >= 1; }, 60000))
         std::printf("  (no confirm within 60 s)\n");
     qint64 blankAt = -1;
     for (const PageRecorder::Picture &p : page.pictures)
@@ -280,10 +280,10 @@ void idle()
     PageRecorder page(benchClock);
     page.open();
     ProcessProbe probe(driver.process->pid());
-    QTest::qWait(1000);
+    eventwait::forMs(1000);
     const double cpu = probe.cpuSeconds();
     const long wakes = probe.wakeUps();
-    QTest::qWait(5000);
+    eventwait::forMs(5000);
     addRow("idle (a page connected, a pad plugged in), over 5 s",
            QStringLiteral("%1 % CPU, %2 wake-ups/s, RSS %3 MiB")
                .arg((probe.cpuSeconds() - cpu) / 5.0 * 100.0, 0, 'f', 2).arg((probe.wakeUps() - wakes) / 5.0, 0, 'f', 1)

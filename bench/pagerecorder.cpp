@@ -1,8 +1,8 @@
 #include "pagerecorder.h"
+#include "eventwait.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTest>
 
 PageRecorder::PageRecorder(const QElapsedTimer &clock, QObject *parent) : QObject(parent), m_clock(clock)
 {
@@ -22,7 +22,7 @@ PageRecorder::PageRecorder(const QElapsedTimer &clock, QObject *parent) : QObjec
 bool PageRecorder::open()
 {
     m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:36325")));
-    return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000);
+    return eventwait::until([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000);
 }
 
 int PageRecorder::drawingPictures() const

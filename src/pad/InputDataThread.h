@@ -17,8 +17,9 @@ class InputDataThread : public QThread
     Q_OBJECT
 public:
     static constexpr int kReportBytes = 1256;
-    // Between looks at the pad's queue; far below what fills it.
-    static constexpr int kPollMs = 4;
+    // Between looks at the pad's queue while a signing runs: far below what
+    // fills it, and the most a pen sample waits before it is drawn.
+    static constexpr int kPollMs = 1;
     // Reads keep failing this long before the signing is given up.
     static constexpr int kRetryForMs = 2000;
     static constexpr int kRetryPauseMs = 50;
