@@ -64,10 +64,6 @@ void WebsocketHandler::onNewConnection()
     socket->setParent(this);
     socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
-    // A frame goes out as header and payload writes: without this, Nagle's
-    // rule holds the payload's last segment for the page's delayed ACK.
-    if (auto *tcp = socket->findChild<QTcpSocket *>())
-        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);

@@ -165,6 +165,9 @@ void HttpFront::acceptPending(QTcpServer *server)
         }
         socket->setParent(this);
         socket->setReadBufferSize(kMaxHeadBytes);
+        // A frame goes out as header and payload writes: without this, Nagle's
+        // rule holds a picture behind the page's delayed ACK of the one before.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_open.insert(socket);
         m_pending.insert(socket);
         connect(socket, &QObject::destroyed, this, &HttpFront::forget);
