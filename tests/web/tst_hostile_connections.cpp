@@ -86,9 +86,17 @@ private slots:
 
         QVERIFY(setSoftLimit(1024));
         waiting.clear();
-        WsClient late;
-        QVERIFY(late.open(36325, 15000));
-        QVERIFY(answersSerialRequest(s, late));
+        // Accepting again, the driver first takes the backlog of closed
+        // connections, which may fill the slots for unfinished handshakes for
+        // a moment (a 503): the page retries, as the client script does.
+        std::unique_ptr<WsClient> late;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                late = std::make_unique<WsClient>();
+                return late->open(36325, 1000);
+            },
+            15000));
+        QVERIFY(answersSerialRequest(s, *late));
     }
 
     void anOrdinarySigningStillSucceeds()
