@@ -20,12 +20,11 @@ build-tests:
 run: build
 	scripts/run-driver.sh $(BUILD)/bin/ZQSignDriver
 
-# Tests run CTEST_JOBS at a time (default JOBS); sanitized runs one at a time,
-# since their slowness under load only tests the machine.
-CTEST_JOBS ?= $(JOBS)
+# Sanitized builds (SANITIZED=1) run through scripts/ctest-sanitized.sh.
 check: build-tests
 	scripts/install-deps.sh browser
-	ctest --test-dir $(BUILD) --output-on-failure -j$(CTEST_JOBS)
+	if [ "$(SANITIZED)" = 1 ]; then scripts/ctest-sanitized.sh $(BUILD); \
+	else ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS); fi
 
 # One complete signing on the virtual pad through the sample page; the files
 # land in demo-output/ (or DEMO_OUTPUT).
@@ -42,10 +41,10 @@ bench: build-tests
 	    tests/support/run-isolated.sh -- $(BUILD)/bin/zqbench
 
 check-asan:
-	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address CTEST_JOBS=1
+	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address SANITIZED=1
 
 check-tsan:
-	$(MAKE) check BUILD=build-tsan CMAKE_FLAGS=-DZQ_SANITIZE=thread CTEST_JOBS=1
+	$(MAKE) check BUILD=build-tsan CMAKE_FLAGS=-DZQ_SANITIZE=thread SANITIZED=1
 
 # Cross-built for aarch64, in-process tests under qemu-user (scripts/check-arm64.sh).
 check-arm64:

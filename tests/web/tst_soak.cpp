@@ -92,8 +92,12 @@ private slots:
         const qint64 rssEarly = median(samples, earlyFrom, earlyTo, rss);
         const qint64 rssLate = median(samples, lateFrom, size, rss);
         qInfo().noquote() << QString("soak RSS median %1 KiB early, %2 KiB late").arg(rssEarly).arg(rssLate);
-        QVERIFY2(rssLate <= rssEarly + rssEarly / 10 + 4096,
-                 qPrintable(QString("RSS grew from %1 to %2 KiB").arg(rssEarly).arg(rssLate)));
+        // ThreadSanitizer keeps the history of every thread and lock it has
+        // seen (the pad's reader starts anew for each signing), so its RSS
+        // grows without a leak; descriptors and threads are still judged.
+        if (!qEnvironmentVariable("ZQ_SANITIZER_RUNTIME").contains("tsan"))
+            QVERIFY2(rssLate <= rssEarly + rssEarly / 10 + 4096,
+                     qPrintable(QString("RSS grew from %1 to %2 KiB").arg(rssEarly).arg(rssLate)));
         QVERIFY(median(samples, lateFrom, size, fds) <= median(samples, earlyFrom, earlyTo, fds) + 1);
         QVERIFY(median(samples, lateFrom, size, threads) <= median(samples, earlyFrom, earlyTo, threads) + 1);
         QCOMPARE(s.driver->terminate(), 0);
