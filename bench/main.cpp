@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -27,6 +28,14 @@
 namespace {
 
 QElapsedTimer benchClock;
+
+// benchClock's zero on the machine's monotonic clock.
+qint64 benchClockOrigin()
+{
+    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch()).count();
+    return now - benchClock.nsecsElapsed();
+}
 
 struct Row
 {
@@ -160,10 +169,16 @@ void streaming(int rate, int samples)
     }
     const QString stroke = writeStroke(driver.root.path(), samples);
     const double cpuBefore = probe.cpuSeconds();
-    driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
-    // The pad reads the whole stroke file before its player starts the clock
-    // and answers right after: the answer, not the request, is time zero.
-    const qint64 t0 = benchClock.nsecsElapsed();
+    const QString answer =
+        driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
+    // Time zero is when the pad's player had its first sample due, which it
+    // tells on the monotonic clock that benchClock also runs on.
+    bool told = false;
+    const qint64 t0 = answer.section(QStringLiteral(" from "), 1).toLongLong(&told) - benchClockOrigin();
+    if (!told) {
+        addRow(label, "the pad did not play the stroke: " + answer);
+        return;
+    }
     if (rate > 0)
         eventwait::forMs(samples * 1000 / rate);
     if (!eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))

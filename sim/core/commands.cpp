@@ -5,6 +5,7 @@
 #include "core/stroke.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
 
@@ -298,8 +299,13 @@ std::string stroke(const Words &words)
     else if (!loadStroke(words[1], steps, error))
         throw Failure{error};
     const size_t count = steps.size();
-    StrokePlayer::instance().play(device, std::move(steps), rate);
-    return "ok stroke " + std::to_string(count) + " steps at " + (flood ? std::string("max") : std::to_string(rate) + " Hz");
+    const auto start = StrokePlayer::instance().play(device, std::move(steps), rate);
+    // The monotonic clock is the whole machine's: a benchmark in another
+    // process can time the pen samples from it.
+    const long long startNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
+    return "ok stroke " + std::to_string(count) + " steps at " + (flood ? std::string("max") : std::to_string(rate) + " Hz")
+           + " from " + std::to_string(startNs);
 }
 
 } // namespace

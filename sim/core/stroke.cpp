@@ -101,7 +101,8 @@ StrokePlayer &StrokePlayer::instance()
     return *player;
 }
 
-void StrokePlayer::play(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate)
+std::chrono::steady_clock::time_point StrokePlayer::play(std::shared_ptr<Device> device, std::vector<StrokeStep> steps,
+                                                         int rate)
 {
     stop();
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -109,7 +110,11 @@ void StrokePlayer::play(std::shared_ptr<Device> device, std::vector<StrokeStep> 
     m_played = 0;
     m_total = steps.size();
     m_playing = true;
-    m_thread = std::thread(&StrokePlayer::run, this, std::move(device), std::move(steps), rate);
+    // Fixed here, not when the thread first runs: a late thread catches up
+    // instead of shifting every step.
+    const auto start = std::chrono::steady_clock::now();
+    m_thread = std::thread(&StrokePlayer::run, this, std::move(device), std::move(steps), rate, start);
+    return start;
 }
 
 void StrokePlayer::stop()
@@ -133,11 +138,12 @@ std::string StrokePlayer::progress()
     return "playing " + std::to_string(m_played) + "/" + std::to_string(m_total);
 }
 
-void StrokePlayer::run(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate)
+void StrokePlayer::run(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate,
+                       std::chrono::steady_clock::time_point start)
 {
     Bench &bench = device->bench;
     const auto period = std::chrono::nanoseconds(rate > 0 ? 1000000000LL / rate : 0);
-    auto due = std::chrono::steady_clock::now();
+    auto due = start;
     std::vector<PenSample> batch;
     for (size_t i = 0; i < steps.size(); ++i) {
         {

@@ -5,6 +5,7 @@
 
 #include "core/bench.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -30,13 +31,15 @@ public:
     // Replaces whatever is playing. Must be called without the bench's lock.
     // Rate 0 plays as fast as the host takes the reports: each waits until
     // the host's unread queue has room, so none is lost on the way.
-    void play(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate);
+    // Returns when the first step is due; step i follows `rate` later each.
+    std::chrono::steady_clock::time_point play(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate);
     void stop();
     std::string progress();
 
 private:
     StrokePlayer() = default;
-    void run(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate);
+    void run(std::shared_ptr<Device> device, std::vector<StrokeStep> steps, int rate,
+             std::chrono::steady_clock::time_point start);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

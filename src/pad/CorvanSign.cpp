@@ -184,8 +184,8 @@ void CorvanSign::closeInputThread()
     m_inputThread = nullptr;
 }
 
-// The reader never blocks in a read, and its pauses end as soon as it is
-// woken, so this returns at once instead of after a read slice.
+// The reader's reads wait at most a few milliseconds, and its pauses end as
+// soon as it is woken, so this returns at once instead of after a read slice.
 void CorvanSign::stopReader()
 {
     if (!m_inputThread)

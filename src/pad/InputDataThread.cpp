@@ -47,7 +47,7 @@ void InputDataThread::run()
             // Checked again under the lock: a close may have come meanwhile.
             if (!dev || stopping())
                 break;
-            result = dev->read(&report, kReportBytes, 0);
+            result = dev->read(&report, kReportBytes, kReadWaitMs);
         }
         if (result > 0) {
             failing.invalidate();
@@ -57,8 +57,6 @@ void InputDataThread::run()
         }
         if (result == 0) {
             failing.invalidate();
-            if (!pause(kPollMs))
-                break;
             continue;
         }
         if (!failing.isValid()) {

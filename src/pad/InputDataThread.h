@@ -8,8 +8,8 @@
 // The pad's reader: reads input reports while a signing runs and hands each
 // to the controller's decoder, whose samples leave this thread queued.
 //
-// It never blocks inside a read: it takes what the pad has queued, then
-// pauses until more may have come or until stop() wakes it, so ending a
+// Each read waits for the pad's next report, but never longer than
+// kReadWaitMs, so a sample is handed on the moment it arrives and ending a
 // signing never waits out a read. A failed read is retried while the pad is
 // open; when reads keep failing, readFailed() is emitted and the thread ends.
 class InputDataThread : public QThread
@@ -17,9 +17,8 @@ class InputDataThread : public QThread
     Q_OBJECT
 public:
     static constexpr int kReportBytes = 1256;
-    // Between looks at the pad's queue while a signing runs: far below what
-    // fills it, and the most a pen sample waits before it is drawn.
-    static constexpr int kPollMs = 1;
+    // The longest a read waits for a report: how soon a stop is noticed.
+    static constexpr int kReadWaitMs = 2;
     // Reads keep failing this long before the signing is given up.
     static constexpr int kRetryForMs = 2000;
     static constexpr int kRetryPauseMs = 50;

@@ -152,7 +152,8 @@ private slots:
         file.write("1 1 1\n2 2 2\n");
         file.close();
         result = padsim({"stroke", "line.txt"}, env(socket), strokes.path());   // read by the program, from anywhere
-        QCOMPARE(result.out, QString("ok stroke 2 steps at 200 Hz\n"));
+        QVERIFY2(QRegularExpression("^ok stroke 2 steps at 200 Hz from \\d+\n$").match(result.out).hasMatch(),
+                 qPrintable(result.out));
 
         child.closeWriteChannel();
         QVERIFY(child.waitForFinished(10000));

@@ -10,6 +10,8 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <chrono>
+
 #include <hidapi.h>
 
 namespace {
@@ -270,7 +272,17 @@ private slots:
         QVERIFY(file.open());
         file.write("# a short stroke\n100 200 10\n\n101 201 20  # trailing note\n102 202 0\nbutton confirm\n");
         file.close();
-        QCOMPARE(m_sim.command("stroke " + file.fileName() + " rate 500"), QString("ok stroke 4 steps at 500 Hz"));
+        const auto monotonicNs = [] {
+            return qint64(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()).count());
+        };
+        const qint64 before = monotonicNs();
+        const QString answer = m_sim.command("stroke " + file.fileName() + " rate 500");
+        const qint64 after = monotonicNs();
+        QVERIFY2(answer.startsWith("ok stroke 4 steps at 500 Hz from "), qPrintable(answer));
+        // The first step's time, on the clock other processes read too.
+        const qint64 start = answer.section(" from ", 1).toLongLong();
+        QVERIFY(start >= before && start <= after);
         QList<QByteArray> reports;
         for (int i = 0; i < 4; ++i)
             reports << pad.read(2000);
