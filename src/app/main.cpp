@@ -8,6 +8,7 @@
 #include <QSettings>
 
 #include <csignal>
+#include <malloc.h>
 #include <fcntl.h>
 
 int main(int argc, char **argv)
@@ -15,6 +16,10 @@ int main(int argc, char **argv)
     // A file size limit fails the write (reported like a full disk) instead
     // of ending the driver.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Large blocks (a page's message, its copies while parsed) are mapped on
+    // their own and unmapped when freed; glibc would otherwise raise this
+    // threshold after the first such free and keep later ones in the heap.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     chooseOffscreenPlatformWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZQSignDriver"));

@@ -115,9 +115,8 @@ private slots:
         qInfo() << "driver peak RSS" << peak / 1024 << "MiB";
         QVERIFY(peak > 0);
         // 60 unbounded messages of this size would take over 1 GiB. Measured:
-        // 114-118 MiB on a quiet machine, up to 165 MiB while other work
-        // slows the handler; the aim of 128 MiB is not met under load yet.
-        QVERIFY2(peak < procstats::memoryBoundKiB(256 * 1024), qPrintable(QString("peak RSS %1 MiB").arg(peak / 1024)));
+        // 99-100 MiB, also beside other tests.
+        QVERIFY2(peak < procstats::memoryBoundKiB(128 * 1024), qPrintable(QString("peak RSS %1 MiB").arg(peak / 1024)));
         QVERIFY(s.driver->waitForOutput("bytes being received in all", 5000));
         pages.clear();
         WsClient page;
