@@ -38,12 +38,22 @@ bool buildPalette(const QImage &picture, Palette *palette)
         palette->alphas.append(png_byte(qAlpha(pixel)));
         return palette->colors.size() - 1;
     };
-    palette->indices.resize(picture.width() * picture.height());
+    const int width = picture.width();
+    const int height = picture.height();
+    palette->indices.resize(width * height);
     uchar *out = reinterpret_cast<uchar *>(palette->indices.data());
-    for (int y = 0; y < picture.height(); ++y) {
+    // Most pixels repeat the one before (the blank canvas around the ink):
+    // they skip the lookup.
+    QRgb previous = 0;
+    int previousIndex = -1;
+    for (int y = 0; y < height; ++y) {
         const QRgb *row = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-        for (int x = 0; x < picture.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             const QRgb pixel = row[x];
+            if (pixel == previous && previousIndex >= 0) {
+                *out++ = uchar(previousIndex);
+                continue;
+            }
             int index;
             if ((pixel & 0x00FFFFFFu) == 0) {
                 index = inkIndex[qAlpha(pixel)];
@@ -61,6 +71,8 @@ bool buildPalette(const QImage &picture, Palette *palette)
                 }
                 index = found.value();
             }
+            previous = pixel;
+            previousIndex = index;
             *out++ = uchar(index);
         }
     }
