@@ -57,7 +57,7 @@ std::map<std::string, std::string> options(const Words &words, size_t from, cons
     return found;
 }
 
-// "t330|qz07|kz07": every model that registered, in link order.
+// "t330|qz07|kz07": every model, in the order listed.
 std::string modelNames()
 {
     std::string names;

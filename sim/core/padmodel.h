@@ -2,7 +2,7 @@
 
 // What one pad model is: its ids and extents, and the behaviour of one
 // attached pad of that model (its answers to commands, its report format).
-// Each model lives in one file under models/ and registers itself here.
+// Each model lives in one file under models/ and is listed in padmodel.cpp.
 
 #include "core/hex.h"
 
@@ -93,11 +93,13 @@ struct PadModel
     std::unique_ptr<Pad> (*create)(PadLink &link);
 };
 
-// Models register from a static object in their own file.
-struct ModelRegistration
-{
-    explicit ModelRegistration(const PadModel &model);
-};
+// Defined in the models' own files. A function-local static, not a
+// registering global: the control thread starts while the library loads and
+// must find every model from its first command.
+const PadModel &t330Model();
+const PadModel &qz07Model();
+const PadModel &kz07Model();
+
 const PadModel *findModel(const std::string &name);
 std::vector<const PadModel *> allModels();
 

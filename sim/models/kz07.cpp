@@ -181,11 +181,14 @@ private:
     uint16_t m_sampleId = 0;
 };
 
-const PadModel kModel{"kz07", 0x2207, 0x0019, 799, 479, 2048,
-                      "KZ07SIM0000001", "Tavrel", "KZ07",
-                      [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<KZ07>(link); }};
-const ModelRegistration kRegistration(kModel);
-
 } // namespace
+
+const PadModel &kz07Model()
+{
+    static const PadModel model{"kz07", 0x2207, 0x0019, 799, 479, 2048,
+                                "KZ07SIM0000001", "Tavrel", "KZ07",
+                                [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<KZ07>(link); }};
+    return model;
+}
 
 } // namespace padsim

@@ -89,11 +89,14 @@ private:
     bool m_signing = false;
 };
 
-const PadModel kModel{"qz07", 0x28bd, 0x600c, 10205, 7421, 1024,
-                      "QZ07SIM001", "Tavrel", "QZ07",
-                      [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<QZ07>(link); }};
-const ModelRegistration kRegistration(kModel);
-
 } // namespace
+
+const PadModel &qz07Model()
+{
+    static const PadModel model{"qz07", 0x28bd, 0x600c, 10205, 7421, 1024,
+                                "QZ07SIM001", "Tavrel", "QZ07",
+                                [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<QZ07>(link); }};
+    return model;
+}
 
 } // namespace padsim

@@ -44,11 +44,14 @@ public:
     }
 };
 
-const PadModel kModel{"t330", 0x0b57, 0x8534, kMaxX, kMaxY, 2048,
-                      "T330SIM00000001", "Tavrel", "T330",
-                      [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<T330>(link); }};
-const ModelRegistration kRegistration(kModel);
-
 } // namespace
+
+const PadModel &t330Model()
+{
+    static const PadModel model{"t330", 0x0b57, 0x8534, kMaxX, kMaxY, 2048,
+                                "T330SIM00000001", "Tavrel", "T330",
+                                [](PadLink &link) -> std::unique_ptr<Pad> { return std::make_unique<T330>(link); }};
+    return model;
+}
 
 } // namespace padsim
