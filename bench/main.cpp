@@ -275,17 +275,23 @@ void replay(int points)
     if (!eventwait::until([&] { return page.blankPictures() >= 1; }, 60000))
         std::printf("  (no confirm within 60 s)\n");
     qint64 blankAt = -1;
-    for (const PageRecorder::Picture &p : page.pictures)
+    int aheadOfIt = 0;
+    for (const PageRecorder::Picture &p : page.pictures) {
         if (!p.drawing) {
             blankAt = p.arrivedNs;
             break;
         }
+        if (p.arrivedNs > confirmAt)
+            ++aheadOfIt;
+    }
     waitQuiet(page, 3000, 600000);
     const qint64 end = page.pictures.isEmpty() ? sent : page.pictures.last().arrivedNs;
     addRow(QStringLiteral("replay of %1 points (%2 MiB of Base64)").arg(points).arg(file.toBase64().size() / 1048576.0, 0, 'f', 1),
-           QStringLiteral("%1 s, %2 pictures; a confirm sent 1 s in got its picture after %3 ms")
+           QStringLiteral("%1 s, %2 pictures; a confirm sent 1 s in got its picture after %3 ms, "
+                          "with %4 replay pictures arriving in between")
                .arg((end - sent) / 1e9, 0, 'f', 1).arg(page.drawingPictures())
-               .arg(blankAt < 0 ? QStringLiteral("(none)") : QString::number((blankAt - confirmAt) / 1e6, 'f', 1)));
+               .arg(blankAt < 0 ? QStringLiteral("(none)") : QString::number((blankAt - confirmAt) / 1e6, 'f', 1))
+               .arg(aheadOfIt));
 }
 
 void idle()
