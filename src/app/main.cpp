@@ -39,7 +39,7 @@ int main(int argc, char **argv)
 
     auto *window = new MainWindow(nullptr);
     window->hide();
-    const int result = QApplication::exec();
+    const int result = terminationSignals.requested() ? 0 : QApplication::exec();
     delete window;
     return result;
 }

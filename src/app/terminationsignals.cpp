@@ -56,6 +56,7 @@ void TerminationSignals::drainSignals()
     unsigned char byte = 0;
     while (::read(g_signalPipe[1], &byte, 1) == 1) {
         qDebug() << "signal" << byte << "received: quitting";
+        m_requested = true;
         emit terminationRequested(byte);
     }
 }

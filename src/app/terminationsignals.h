@@ -14,6 +14,10 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
+    // A quit asked for in a nested event loop (the first start's tips) ends
+    // only that loop; the main loop must not start after it.
+    bool requested() const { return m_requested; }
+
 signals:
     void terminationRequested(int signalNumber);
 
@@ -21,4 +25,5 @@ private:
     void drainSignals();
 
     QSocketNotifier *m_notifier = nullptr;
+    bool m_requested = false;
 };

@@ -125,6 +125,16 @@ private slots:
         QCOMPARE(second.terminate(), 0);
     }
 
+    void aTerminationSignalDuringTheFirstNoticeEndsTheDriver()
+    {
+        DriverProcess driver(freshRoot(), x->environment());
+        QVERIFY(driver.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!x->visibleWindows(driver.pid(), "^Dialog$").isEmpty(), 10000);
+        ::kill(pid_t(driver.pid()), SIGTERM);
+        QVERIFY(driver.waitForExit(10000));
+        QCOMPARE(driver.exitCode(), 0);
+    }
+
     void theTrayQuitEntryEndsTheDriverWithCodeZero()
     {
         std::unique_ptr<XSession> desk = XSession::startXvfb(QSize(1280, 800));
