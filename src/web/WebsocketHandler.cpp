@@ -67,6 +67,8 @@ void WebsocketHandler::onNewConnection()
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
+    // Emitted as the close frame goes out, before the connection is closed.
+    connect(socket, &QWebSocket::aboutToClose, this, [this, socket] { m_front->lingerAfterClose(socket); });
     connect(socket, &QWebSocket::textFrameReceived, this, [this, socket](const QString &frame, bool last) {
         countFragment(socket, frame.size(), last);
     });

@@ -1,5 +1,6 @@
 #include "web/httpfront.h"
 
+#include "web/lingeringclose.h"
 #include "web/requesthead.h"
 
 #include <QDebug>
@@ -8,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWebSocket>
 #include <QWebSocketServer>
 
 #include <fcntl.h>
@@ -274,6 +276,26 @@ void HttpFront::handOver(QTcpSocket *socket)
     socket->setReadBufferSize(0);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { checkReceiving(socket); });
     m_wsServer->handleConnection(socket);
+}
+
+void HttpFront::lingerAfterClose(const QWebSocket *page)
+{
+    if (findChildren<LingeringClose *>(QString(), Qt::FindDirectChildrenOnly).size() >= kMaxLingering)
+        return;
+    for (QObject *object : qAsConst(m_upgraded)) {
+        auto *socket = static_cast<QTcpSocket *>(object);
+        if (socket->peerPort() != page->peerPort() || socket->peerAddress() != page->peerAddress())
+            continue;
+        if (socket->socketDescriptor() < 0)
+            return;
+        const int descriptor = fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0)
+            return;
+        auto *lingering = new LingeringClose(descriptor, this);
+        connect(socket, &QTcpSocket::disconnected, lingering, &LingeringClose::start);
+        connect(socket, &QObject::destroyed, lingering, &LingeringClose::start);
+        return;
+    }
 }
 
 void HttpFront::checkReceiving(QTcpSocket *socket)

@@ -11,6 +11,7 @@ class QTcpServer;
 class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
+class QWebSocket;
 class QWebSocketServer;
 
 // The service port's front door. Owns the listening sockets (loopback unless
@@ -31,6 +32,7 @@ public:
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
     static constexpr int kSpareDescriptors = 4;
+    static constexpr int kMaxLingering = 16;
 
     HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent);
 
@@ -40,6 +42,10 @@ public:
     quint16 serverPort() const { return m_port; }
     const OriginPolicy &originPolicy() const { return m_policy; }
     const ListenSettings &settings() const { return m_settings; }
+    // Called as the WebSocket server sends a close frame on `page`: the
+    // connection then ends so that the page can read it (see LingeringClose),
+    // up to kMaxLingering at a time.
+    void lingerAfterClose(const QWebSocket *page);
 
 signals:
     // Once, when another program holds the port; listening is retried.
