@@ -38,3 +38,20 @@ pad.connectWhenAllowed(document.body).then((state: string) => console.log(state)
 pad.replayPathFile(new Blob(['x'])).then((ok: boolean) => console.log(ok));
 pad.connect();
 pad.close();
+
+// The element, as a page uses it.
+import { ConfirmedDetail, ZQSignatureElement } from '../../zqsign-element.js';
+const signer = document.querySelector('zq-signature');
+if (signer) {
+  signer.directory = '/srv/sig';
+  const mode: 'connecting' | 'pad' | 'screen' = signer.mode;
+  signer.addEventListener('confirmed', (e) => {
+    const detail: ConfirmedDetail = e.detail;
+    if (detail.source === 'screen' && detail.points) console.log(detail.dataUrl, detail.points[0].x, detail.points[0].p, detail.points[0].t);
+  });
+  signer.addEventListener('cancelled', (e) => console.log(e.detail.source));
+  signer.addEventListener('error', (e) => console.log(e.detail.code, e.detail.text));
+  signer.addEventListener('click', (e) => console.log(e.clientX));
+  signer.start(); signer.resign(); signer.confirm(); signer.cancel();
+  console.log(mode, signer instanceof ZQSignatureElement);
+}
