@@ -102,11 +102,11 @@ class ScreenInk {
         // A pointer the browser no longer knows: the stroke ends at the edge.
       }
       this._last = null;
-      this._add(e, e.pressure);
+      this._add(e, touching(e));
     } else if (e.pointerId === this._stroke) {
       if (e.type === 'pointermove') {
         const events = typeof e.getCoalescedEvents === 'function' ? e.getCoalescedEvents() : [];
-        for (const one of events.length ? events : [e]) this._add(one, one.pressure);
+        for (const one of events.length ? events : [e]) this._add(one, touching(one));
       } else {
         this._add(e, 0);
         this._stroke = null;
@@ -144,6 +144,12 @@ class ScreenInk {
     g.lineTo(to.x, to.y);
     g.stroke();
   }
+}
+
+// The pressure of a pointer that touches: what it reports, or 0.5 for one
+// that reports none (as browsers do for a mouse with a button down).
+function touching(e) {
+  return e.pressure > 0 ? e.pressure : 0.5;
 }
 
 function round(value) {
