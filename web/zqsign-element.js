@@ -364,6 +364,7 @@ export class ZQSignatureElement extends HTMLElement {
   // on on the screen; one on the screen moves to the pad only while it has
   // no ink, and otherwise when it ends.
   #update() {
+    if (!this.#client) return; // taken out of the page
     const mode = this.#wantedMode();
     if (mode === null || mode === this.#mode || (this.#signing === 'screen' && this.#screen.hasInk)) {
       this.#render();
@@ -483,12 +484,20 @@ export class ZQSignatureElement extends HTMLElement {
     } else {
       words = signing ? WORDS.screenSigning : WORDS.screenReady;
     }
-    ui.status.textContent = this.#notice && this.#notice !== words ? this.#notice + ' ' + words : words;
+    const text = this.#notice && this.#notice !== words ? this.#notice + ' ' + words : words;
+    // Unchanged text is not set again, so that screen readers do not repeat it.
+    if (ui.status.textContent !== text) ui.status.textContent = text;
+    const focused = this.shadowRoot.activeElement;
     ui.start.hidden = !!signing;
     ui.start.disabled = this.#startWanted;
     ui.resign.hidden = ui.confirm.hidden = ui.cancel.hidden = !signing;
     ui.confirm.disabled = !this.#hasInk();
     ui.resign.disabled = this.#signing === 'pad' && this.#padCommand !== null;
+    // A keyboard user whose button went away lands on the next one that is there.
+    if (focused && (focused.hidden || focused.disabled)) {
+      const next = [ui.start, ui.resign, ui.confirm, ui.cancel].find((b) => !b.hidden && !b.disabled);
+      if (next) next.focus();
+    }
   }
 }
 
