@@ -89,6 +89,27 @@ private slots:
         QCOMPARE(s.driver->terminate(), 0);
     }
 
+    void aPadThatWillNotStartHandsTheSigningToTheScreen()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07", " serial QZ00000042"));
+        Browser browser;
+        QVERIFY2(browser.open(kDriverPage), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor(modeIs("pad")));
+        browser.evaluate("window.signerErrors = []; " + signer()
+                         + ".addEventListener('error', (e) => signerErrors.push(e.detail)); true");
+        QVERIFY(s.pad->fault("fail-start"));
+        browser.evaluate(clickSignerButton("start"));
+
+        QVERIFY(browser.waitFor(modeIs("screen")));
+        QVERIFY(browser.waitFor("signerErrors.length === 1"));
+        QCOMPARE(browser.evaluate("signerErrors[0].request").toString(), QString("2023"));
+        QCOMPARE(browser.evaluate("signerErrors[0].code").toInt(), 1003);
+        QVERIFY(browser.evaluate(statusText()).toString().startsWith("The signature pad could not start."));
+        QVERIFY(!browser.evaluate(inSigner("[data-action=confirm]") + ".hidden").toBool()); // signing on the screen
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
     void withoutTheDriverItSignsOnTheScreenAndUsesThePadWhenItReturns()
     {
         Browser browser;
