@@ -52,7 +52,24 @@ for pkg in $wanted; do
     esac
 done
 
-[ -z "$missing" ] && exit 0
+# The web package's own TypeScript (web/package-lock.json), which its package
+# test compiles with; npm comes with Node where Node is not Debian's.
+web_typescript() {
+    case " $* " in *" test "*) ;; *) return 0 ;; esac
+    command -v npm >/dev/null 2>&1 || return 0
+    web_dir=$(dirname "$0")/../web
+    ts_wanted=$(sed -n 's/^ *"typescript": "\(.*\)"/\1/p' "$web_dir/package.json")
+    ts_have=$(sed -n 's/^ *"version": "\(.*\)",*/\1/p' "$web_dir/node_modules/typescript/package.json" 2>/dev/null | head -n 1)
+    [ "$ts_have" = "$ts_wanted" ] && return 0
+    echo "install-deps: npm ci in web/ (TypeScript $ts_wanted)"
+    (cd "$web_dir" && npm ci --no-audit --no-fund --ignore-scripts) ||
+        echo "install-deps: npm ci in web/ failed: the web package test is left out" >&2
+}
+
+if [ -z "$missing" ]; then
+    web_typescript "$@"
+    exit 0
+fi
 
 echo "install-deps: installing$missing"
 if [ "$(id -u)" -eq 0 ]; then
@@ -76,3 +93,4 @@ if [ -n "$keep_installed" ]; then
 fi
 # shellcheck disable=SC2086
 $sudo apt-get install -y -q --no-install-recommends $missing
+web_typescript "$@"

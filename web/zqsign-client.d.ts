@@ -1,4 +1,51 @@
-// Types of zqsign-client.js (script tag, CommonJS) and zqsign-client.mjs (ES module).
+// Generated from src/client.d.ts by tools/build.js (npm run build); edit that file instead.
+// Types of the client: zqsign-client.d.ts for zqsign-client.js (CommonJS, or
+// a <script> tag), zqsign-client.d.mts for zqsign-client.mjs. They need
+// neither the DOM library nor Node's types: every outside shape is spelled
+// out here, and browser types (WebSocket, CustomEvent listeners, Blob,
+// Document) fit them.
+
+/** An event of the client, its data in `detail`: a CustomEvent in browsers. */
+export interface ZQSignEvent<T> {
+  readonly type: string;
+  readonly detail: T;
+  readonly timeStamp: number;
+  readonly defaultPrevented: boolean;
+  preventDefault(): void;
+  stopPropagation(): void;
+  stopImmediatePropagation(): void;
+}
+
+/**
+ * A listener of events carrying `E`. Checked both ways, so that a listener
+ * written for the DOM (`(e: CustomEvent<ImageDetail>) => void`) fits too.
+ */
+export type ZQSignListener<E> = { bivarianceHack(event: E): void }['bivarianceHack'];
+
+export interface ZQSignListenerOptions {
+  capture?: boolean;
+  once?: boolean;
+  passive?: boolean;
+  signal?: { readonly aborted: boolean };
+}
+
+/** What the client uses of a WebSocket: the browser's, or in Node e.g. the `ws` package's. */
+export interface ZQSignWebSocket {
+  readonly readyState: number;
+  send(data: string): void;
+  close(code?: number, reason?: string): void;
+}
+
+export interface ZQSignWebSocketConstructor {
+  new (url: string): ZQSignWebSocket;
+  readonly OPEN: number;
+}
+
+/** Where connectWhenAllowed() waits for a click or key press: the document, an element. */
+export interface ZQSignGestureTarget {
+  addEventListener(type: string, listener: (event: any) => void, options?: boolean): void;
+  removeEventListener(type: string, listener: (event: any) => void, options?: boolean): void;
+}
 
 /** A live picture of the ink (bizcode "2006"). */
 export interface ImageDetail {
@@ -101,17 +148,17 @@ export interface DeviceDetail {
 }
 
 export interface ZQSignClientEventMap {
-  open: CustomEvent<Record<string, never>>;
-  close: CustomEvent<CloseDetail>;
-  image: CustomEvent<ImageDetail>;
-  serial: CustomEvent<SerialDetail>;
-  message: CustomEvent<MessageDetail>;
-  status: CustomEvent<StatusDetail>;
-  result: CustomEvent<ResultDetail>;
-  error: CustomEvent<ErrorDetail>;
-  device: CustomEvent<DeviceDetail>;
-  permission: CustomEvent<PermissionDetail>;
-  blocked: CustomEvent<BlockedDetail>;
+  open: ZQSignEvent<Record<string, never>>;
+  close: ZQSignEvent<CloseDetail>;
+  image: ZQSignEvent<ImageDetail>;
+  serial: ZQSignEvent<SerialDetail>;
+  message: ZQSignEvent<MessageDetail>;
+  status: ZQSignEvent<StatusDetail>;
+  result: ZQSignEvent<ResultDetail>;
+  error: ZQSignEvent<ErrorDetail>;
+  device: ZQSignEvent<DeviceDetail>;
+  permission: ZQSignEvent<PermissionDetail>;
+  blocked: ZQSignEvent<BlockedDetail>;
 }
 
 export interface ZQSignClientOptions {
@@ -120,14 +167,19 @@ export interface ZQSignClientOptions {
   /** Reconnect after the driver restarts (default true). */
   reconnect?: boolean;
   reconnectDelayMs?: number;
-  /** A WebSocket implementation; defaults to the browser's. */
-  WebSocket?: { new (url: string): WebSocket; readonly OPEN: number };
+  /**
+   * A WebSocket implementation; defaults to the global one. Node before 22
+   * has none: pass e.g. `WebSocket` from the `ws` package, or connect() throws.
+   */
+  WebSocket?: ZQSignWebSocketConstructor;
   /** Subscribe to status, result, error and device events on every connection (default false). */
   subscribe?: boolean;
 }
 
-export declare class ZQSignClient extends EventTarget {
+export declare class ZQSignClient {
   constructor(options?: ZQSignClientOptions);
+  /** The version of this client package. */
+  static readonly version: string;
   readonly url: string;
   reconnect: boolean;
   reconnectDelayMs: number;
@@ -138,9 +190,10 @@ export declare class ZQSignClient extends EventTarget {
   /** The last permission state learnt, or null before the first query. */
   readonly permission: PermissionDetail | null;
 
+  /** Throws a TypeError when there is no WebSocket (see the WebSocket option). */
   connect(): void;
   /** Connects at once, or after the person's first click or key press on `target` when the browser would prompt. */
-  connectWhenAllowed(target?: EventTarget | null): Promise<PermissionDetail['state']>;
+  connectWhenAllowed(target?: ZQSignGestureTarget | null): Promise<PermissionDetail['state']>;
   permissionState(): Promise<PermissionDetail>;
   close(): void;
 
@@ -159,26 +212,22 @@ export declare class ZQSignClient extends EventTarget {
   requestSerial(): boolean;
   /** "2020": `base64` is the Base64 text of a path.save file. */
   replayPath(base64: string): boolean;
-  replayPathFile(blob: Blob): Promise<boolean>;
+  /** Replays a path.save file the person chose (a File or Blob). */
+  replayPathFile(blob: { arrayBuffer(): Promise<ArrayBuffer> }): Promise<boolean>;
   /** "2100": this connection also gets status, result, error and device events. */
   subscribe(): boolean;
   /** "2101" (after subscribe()): answered by a 'status' event. */
   requestStatus(): boolean;
 
   addEventListener<K extends keyof ZQSignClientEventMap>(
-    type: K, listener: (event: ZQSignClientEventMap[K]) => void, options?: boolean | AddEventListenerOptions): void;
-  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
-    options?: boolean | AddEventListenerOptions): void;
+    type: K, listener: ZQSignListener<ZQSignClientEventMap[K]> | null, options?: boolean | ZQSignListenerOptions): void;
+  addEventListener(type: string, listener: ((event: any) => void) | { handleEvent(event: any): void } | null,
+    options?: boolean | ZQSignListenerOptions): void;
   removeEventListener<K extends keyof ZQSignClientEventMap>(
-    type: K, listener: (event: ZQSignClientEventMap[K]) => void, options?: boolean | EventListenerOptions): void;
-  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
-    options?: boolean | EventListenerOptions): void;
+    type: K, listener: ZQSignListener<ZQSignClientEventMap[K]> | null, options?: boolean | ZQSignListenerOptions): void;
+  removeEventListener(type: string, listener: ((event: any) => void) | { handleEvent(event: any): void } | null,
+    options?: boolean | ZQSignListenerOptions): void;
+  dispatchEvent(event: { readonly type: string }): boolean;
 }
 
 export default ZQSignClient;
-
-declare global {
-  interface Window {
-    ZQSignClient: typeof ZQSignClient;
-  }
-}

@@ -1,70 +1,75 @@
-/*
- * zqsign-client.js: a dependency-free client for the ZQSignDriver signing
- * service (ws://127.0.0.1:36325). Include it with a plain <script> tag; it
- * defines the global class ZQSignClient (and exports it under CommonJS). As
- * an ES module: import { ZQSignClient } from './zqsign-client.mjs'. Types
- * are in zqsign-client.d.ts.
- *
- *   const pad = new ZQSignClient();
- *   pad.addEventListener('image', (e) => { img.src = e.detail.dataUrl; });
- *   pad.addEventListener('serial', (e) => console.log(e.detail.serial));
- *   pad.connect();
- *   pad.setOutputDirectory('/home/clerk/signatures/case-42');
- *   pad.startSigning();
- *
- * Events (all CustomEvent, data in event.detail):
- *   open     connected to the driver
- *   close    connection lost; { code, reason, willReconnect }
- *   image    a picture of the ink; { base64, dataUrl, drawing }.
- *            drawing is true while a signature is drawn or replayed, and
- *            false right after the driver cleared its canvas (start, re-sign,
- *            confirm, cancel). The last picture with drawing true before a
- *            confirm is the signature the driver saved.
- *   serial   the pad's serial number; { serial }
- *   message  every message the driver sent, parsed; { data }
- *   permission  the browser's permission for this page to reach the driver
- *            on 127.0.0.1, when first learnt and whenever it changes;
- *            { name: 'loopback-network' | 'local-network-access' | null,
- *            state: 'granted' | 'prompt' | 'denied' | 'unsupported' }
- *   blocked  a connection failed while that permission was not granted: the
- *            browser, not the driver, stopped it. { name, state, url }.
- *            The client then stops retrying until the permission turns
- *            granted (it reconnects by itself) or connect() is called again.
- *            Tell the person to allow access to local devices (the browser's
- *            prompt, or the site settings), or ask the administrator for the
- *            policy in the integration guide.
- *
- * Current Chromium asks the person before an https page on a public site may
- * open a connection to 127.0.0.1, and never lets a public http page do so.
- * connectWhenAllowed() connects at once where no prompt is due, and otherwise
- * waits for the person's first click or key press, so the prompt follows
- * something they did.
- *
- * Only after subscribing (new ZQSignClient({ subscribe: true }), or
- * subscribe() once connected) does this connection also get:
- *   status   the driver's state; { version, pad, padError, signing,
- *            replaying, directory, listen, allowedOrigins }. Answers
- *            subscribe() and requestStatus().
- *   result   how a signing ended; { result: 'confirmed' | 'cancelled' |
- *            'resigned', source: 'pad' | 'page' | 'driver', and for a
- *            confirm saved, samples, picture, pathFile ({ path, size } or null) }
- *   error    an error box the driver showed or a request it dropped;
- *            { code (1000-1007 or null), text, request (bizcode or null) }
- *   device   a pad plugged in or pulled out; { event: 'plugged' |
- *            'unplugged', model, vid, pid }
- *
- * The driver broadcasts its replies to every connected page. Without a
- * subscription a request that fails simply gets no reply (the driver shows
- * its message box at the machine).
- */
-(function (root) {
+// Generated from src/client.js by tools/build.js (npm run build); edit that file instead.
+(function () {
   'use strict';
+  const VERSION = "2.0.0";
 
+  /*
+   * ZQSignClient: a dependency-free client for the ZQSignDriver signing service
+   * (ws://127.0.0.1:36325). zqsign-client.js serves a <script> tag (it defines
+   * the global ZQSignClient) and require(); zqsign-client.mjs serves import and
+   * sets no global. Both export ZQSignClient as the named and the default
+   * export; the types are in zqsign-client.d.ts and zqsign-client.d.mts.
+   *
+   *   const pad = new ZQSignClient();
+   *   pad.addEventListener('image', (e) => { img.src = e.detail.dataUrl; });
+   *   pad.addEventListener('serial', (e) => console.log(e.detail.serial));
+   *   pad.connect();
+   *   pad.setOutputDirectory('/home/clerk/signatures/case-42');
+   *   pad.startSigning();
+   *
+   * Events (all CustomEvent, data in event.detail):
+   *   open     connected to the driver
+   *   close    connection lost; { code, reason, willReconnect }
+   *   image    a picture of the ink; { base64, dataUrl, drawing }.
+   *            drawing is true while a signature is drawn or replayed, and
+   *            false right after the driver cleared its canvas (start, re-sign,
+   *            confirm, cancel). The last picture with drawing true before a
+   *            confirm is the signature the driver saved.
+   *   serial   the pad's serial number; { serial }
+   *   message  every message the driver sent, parsed; { data }
+   *   permission  the browser's permission for this page to reach the driver
+   *            on 127.0.0.1, when first learnt and whenever it changes;
+   *            { name: 'loopback-network' | 'local-network-access' | null,
+   *            state: 'granted' | 'prompt' | 'denied' | 'unsupported' }
+   *   blocked  a connection failed while that permission was not granted: the
+   *            browser, not the driver, stopped it. { name, state, url }.
+   *            The client then stops retrying until the permission turns
+   *            granted (it reconnects by itself) or connect() is called again.
+   *            Tell the person to allow access to local devices (the browser's
+   *            prompt, or the site settings), or ask the administrator for the
+   *            policy in the integration guide.
+   *
+   * Current Chromium asks the person before an https page on a public site may
+   * open a connection to 127.0.0.1, and never lets a public http page do so.
+   * connectWhenAllowed() connects at once where no prompt is due, and otherwise
+   * waits for the person's first click or key press, so the prompt follows
+   * something they did.
+   *
+   * Only after subscribing (new ZQSignClient({ subscribe: true }), or
+   * subscribe() once connected) does this connection also get:
+   *   status   the driver's state; { version, pad, padError, signing,
+   *            replaying, directory, listen, allowedOrigins }. Answers
+   *            subscribe() and requestStatus().
+   *   result   how a signing ended; { result: 'confirmed' | 'cancelled' |
+   *            'resigned', source: 'pad' | 'page' | 'driver', and for a
+   *            confirm saved, samples, picture, pathFile ({ path, size } or null) }
+   *   error    an error box the driver showed or a request it dropped;
+   *            { code (1000-1007 or null), text, request (bizcode or null) }
+   *   device   a pad plugged in or pulled out; { event: 'plugged' |
+   *            'unplugged', model, vid, pid }
+   *
+   * The driver broadcasts its replies to every connected page. Without a
+   * subscription a request that fails simply gets no reply (the driver shows
+   * its message box at the machine).
+   */
+  // VERSION is defined by the wrapper that tools/build.js puts around this file.
   const DEFAULT_URL = 'ws://127.0.0.1:36325'; // 127.0.0.1: allowed from https pages, where localhost may not be
   // The browser permission that gates a page's connections to 127.0.0.1, by
   // its current name and the older combined one.
   const PERMISSION_NAMES = ['loopback-network', 'local-network-access'];
   const GESTURES = ['pointerdown', 'keydown', 'click'];
+  const NO_WEBSOCKET = 'ZQSignClient: this environment has no global WebSocket. Pass one: '
+    + "new ZQSignClient({ WebSocket }), for example with WebSocket from the 'ws' package in Node before 22.";
   // Messages of subscribed connections, by bizcode, and the event each becomes.
   const EXTENDED = { '2101': 'status', '2110': 'result', '2111': 'error', '2112': 'device' };
 
@@ -74,7 +79,8 @@
      * @param {string} [options.url]              driver address
      * @param {boolean} [options.reconnect=true]  reconnect after the driver restarts
      * @param {number} [options.reconnectDelayMs=2000]
-     * @param {function} [options.WebSocket]      WebSocket implementation (defaults to the browser's)
+     * @param {function} [options.WebSocket]      WebSocket implementation (defaults to the global
+     *                                            one; in Node before 22, pass e.g. the `ws` package's)
      * @param {boolean} [options.subscribe=false] subscribe to status, result, error and
      *                                            device events on every connection
      */
@@ -83,7 +89,7 @@
       this.url = options.url || DEFAULT_URL;
       this.reconnect = options.reconnect !== false;
       this.reconnectDelayMs = options.reconnectDelayMs || 2000;
-      this._WebSocket = options.WebSocket || root.WebSocket;
+      this._WebSocket = options.WebSocket || globalThis.WebSocket;
       this._socket = null;
       this._timer = null;
       this._closedByUser = false;
@@ -94,6 +100,9 @@
       this._blocked = false;
     }
 
+    /** The version of this client package. */
+    static get version() { return VERSION; }
+
     /** True while the connection to the driver is open. */
     get connected() {
       return !!this._socket && this._socket.readyState === this._WebSocket.OPEN;
@@ -101,6 +110,7 @@
 
     /** Opens the connection (and keeps reopening it when reconnect is on). */
     connect() {
+      if (typeof this._WebSocket !== 'function') throw new TypeError(NO_WEBSOCKET);
       this._closedByUser = false;
       this._blocked = false;
       clearTimeout(this._timer);
@@ -138,7 +148,7 @@
      * waits for their first click or key press on `target` (the document by
      * default). Resolves with the permission state found.
      */
-    async connectWhenAllowed(target = root.document) {
+    async connectWhenAllowed(target = globalThis.document) {
       const { state } = await this.permissionState();
       if (state === 'prompt' && !this._servedWithoutPrompt() && target) {
         await new Promise((resolve) => {
@@ -160,7 +170,7 @@
      * the connection then).
      */
     async permissionState() {
-      const permissions = root.navigator && root.navigator.permissions;
+      const permissions = globalThis.navigator && globalThis.navigator.permissions;
       let found = null;
       if (permissions && typeof permissions.query === 'function') {
         for (const name of PERMISSION_NAMES) {
@@ -196,7 +206,7 @@
 
     // Pages on the machine itself are never gated, whatever the permission says.
     _servedWithoutPrompt() {
-      const location = root.location;
+      const location = globalThis.location;
       if (!location) return true;
       return location.protocol === 'file:' || ['127.0.0.1', 'localhost', '[::1]'].includes(location.hostname);
     }
@@ -249,7 +259,7 @@
       for (let i = 0; i < bytes.length; i += 0x8000) {
         binary += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
       }
-      return this.replayPath(root.btoa(binary));
+      return this.replayPath(globalThis.btoa(binary));
     }
 
     _send(bizcode, body) {
@@ -283,8 +293,8 @@
 
     _emit(type, detail) {
       let event;
-      if (typeof root.CustomEvent === 'function') {
-        event = new root.CustomEvent(type, { detail });
+      if (typeof globalThis.CustomEvent === 'function') {
+        event = new globalThis.CustomEvent(type, { detail });
       } else {
         event = new Event(type); // Node before 19 has no CustomEvent
         Object.defineProperty(event, 'detail', { value: detail });
@@ -293,6 +303,12 @@
     }
   }
 
-  root.ZQSignClient = ZQSignClient;
-  if (typeof module === 'object' && module.exports) module.exports = ZQSignClient;
-})(typeof window !== 'undefined' ? window : globalThis);
+  if (typeof module === 'object' && module && typeof module.exports === 'object') {
+    // CommonJS: exactly the named and the default export of the declarations.
+    Object.defineProperty(exports, '__esModule', { value: true });
+    exports.ZQSignClient = ZQSignClient;
+    exports.default = ZQSignClient;
+  } else {
+    globalThis.ZQSignClient = ZQSignClient; // a classic <script>
+  }
+})();

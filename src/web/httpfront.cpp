@@ -37,6 +37,29 @@ bool descriptorsToSpare(int n)
     return opened >= n;
 }
 
+// The driver's own page and every file of the client package it loads.
+struct PageFile
+{
+    const char *path;
+    const char *resource;
+    const char *type;
+};
+
+const PageFile kPageFiles[] = {
+    {"/", ":/page/index.html", "text/html; charset=utf-8"},
+    {"/zqsign-client.js", ":/page/zqsign-client.js", "text/javascript; charset=utf-8"},
+    {"/zqsign-client.mjs", ":/page/zqsign-client.mjs", "text/javascript; charset=utf-8"},
+    {"/zqsign-element.js", ":/page/zqsign-element.js", "text/javascript; charset=utf-8"},
+};
+
+const PageFile *pageFile(const QByteArray &path)
+{
+    for (const PageFile &file : kPageFiles)
+        if (path == file.path)
+            return &file;
+    return nullptr;
+}
+
 QString peerOf(QTcpSocket *socket)
 {
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
@@ -252,21 +275,13 @@ void HttpFront::examineHead(QTcpSocket *socket)
         return;
     }
     socket->read(socket->bytesAvailable());
-    QString resource;
-    QByteArray type;
-    if (head.path == "/") {
-        resource = QStringLiteral(":/page/index.html");
-        type = "text/html; charset=utf-8";
-    } else if (head.path == "/zqsign-client.js") {
-        resource = QStringLiteral(":/page/zqsign-client.js");
-        type = "text/javascript; charset=utf-8";
-    }
-    QFile file(resource);
-    if (head.method != "GET" || resource.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    const PageFile *page = pageFile(head.path);
+    QFile file(page ? QString::fromLatin1(page->resource) : QString());
+    if (head.method != "GET" || !page || !file.open(QIODevice::ReadOnly)) {
         answer(socket, "404 Not Found", "text/plain", "Not Found\n");
         return;
     }
-    answer(socket, "200 OK", type, file.readAll());
+    answer(socket, "200 OK", page->type, file.readAll());
 }
 
 void HttpFront::handOver(QTcpSocket *socket)

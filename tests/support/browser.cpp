@@ -108,6 +108,11 @@ QJsonObject Browser::call(const QString &method, const QJsonObject &params, int 
     return m_replies.take(id);
 }
 
+QJsonObject Browser::command(const QString &method, const QJsonObject &params, int timeoutMs)
+{
+    return call(method, params, timeoutMs);
+}
+
 QJsonValue Browser::evaluate(const QString &expression, int timeoutMs)
 {
     return evaluate(expression, false, timeoutMs);

@@ -28,6 +28,8 @@ public:
     QJsonValue evaluateAsGesture(const QString &expression, int timeoutMs = 10000);
     bool waitFor(const QString &condition, int timeoutMs = 10000);
     QImage screenshot();
+    // One DevTools command to the page (e.g. "Input.dispatchMouseEvent"); its reply.
+    QJsonObject command(const QString &method, const QJsonObject &params, int timeoutMs = 10000);
 
 private:
     QJsonObject call(const QString &method, const QJsonObject &params, int timeoutMs);

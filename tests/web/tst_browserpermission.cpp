@@ -21,7 +21,8 @@ bool serveSamplePage(HttpsServer &site)
     if (!site.start())
         return false;
     site.addFile("/", "text/html; charset=utf-8", sourceFile("web/index.html"));
-    site.addFile("/zqsign-client.js", "text/javascript; charset=utf-8", sourceFile("web/zqsign-client.js"));
+    for (const char *script : {"zqsign-client.js", "zqsign-client.mjs", "zqsign-element.js"})
+        site.addFile(QByteArray("/") + script, "text/javascript; charset=utf-8", sourceFile(QString("web/") + script));
     return true;
 }
 
@@ -63,13 +64,19 @@ private slots:
         QVERIFY2(browser.open(QUrl(siteOrigin(site) + "/")), qPrintable(browser.lastError()));
         // Headless Chromium cannot ask, so it may deny at once; where it would
         // ask, the page waits for a gesture before it tries.
-        QVERIFY(browser.waitFor("pad.permission !== null && ['prompt', 'denied'].includes(pad.permission.state)"));
+        QVERIFY(browser.waitFor("customElements.get('zq-signature') !== undefined"));
         browser.evaluateAsGesture("document.body.click(); true");
         QVERIFY2(browser.waitFor("document.getElementById('access').textContent.includes('blocked')"),
                  qPrintable(browser.evaluate("document.getElementById('log').textContent").toString()));
+        // The element takes the signature on the screen instead, and says why.
+        QVERIFY(browser.waitFor("document.querySelector('zq-signature').mode === 'screen'"));
+        QVERIFY(browser.evaluate("document.querySelector('zq-signature').shadowRoot.querySelector('.status').textContent")
+                    .toString()
+                    .contains("browser did not allow"));
         QCOMPARE(browser.evaluate("document.getElementById('status').textContent").toString(), QString("not connected"));
         browser.evaluate(QString("document.getElementById('dir').value = '%1/blocked'; "
-                                 "document.getElementById('setDir').click(); "
+                                 "document.querySelector('zq-signature').directory = '%1/blocked'; "
+                                 "document.querySelector('zq-signature').start(); "
                                  "new WebSocket('ws://127.0.0.1:36325'); true")
                              .arg(s.outDir()));
         QTest::qWait(1000);
@@ -92,16 +99,17 @@ private slots:
               QJsonObject{{"content_settings", QJsonObject{{"exceptions", QJsonObject{{"loopback_network", grant}}}}}}}}));
         QVERIFY2(browser.open(QUrl(siteOrigin(site) + "/")), qPrintable(browser.lastError()));
         QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'"));
-        QCOMPARE(browser.evaluate("pad.permission.state").toString(), QString("granted"));
-        QTRY_COMPARE(connectionsLogged(*s.driver), 2);
+        QVERIFY(browser.waitFor("document.querySelector('zq-signature').mode === 'pad'"));
+        QTRY_COMPARE(connectionsLogged(*s.driver), 3); // the session's, the page's client, the element
 
-        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
-        browser.evaluate("document.getElementById('setDir').click(); true");
-        browser.evaluate("document.getElementById('start').click(); true");
-        QVERIFY(browser.waitFor("document.getElementById('signing').textContent === 'yes'"));
+        browser.evaluate(QString("document.querySelector('zq-signature').directory = '%1'; "
+                                 "document.querySelector('zq-signature').start(); true").arg(s.outDir()));
+        const QString inSigner = "document.querySelector('zq-signature').shadowRoot.querySelector";
+        QVERIFY(browser.waitFor(inSigner + "('.status').textContent === 'Please sign on the signature pad.'"));
         QVERIFY(s.playDemoSignature());
-        browser.evaluate("document.getElementById('confirm').click(); true");
-        QVERIFY(browser.waitFor("document.getElementById('result').textContent === 'confirmed from a page'", 15000));
+        QVERIFY(browser.waitFor("!" + inSigner + "('[data-action=confirm]').disabled")); // ink has arrived
+        browser.evaluate("document.querySelector('zq-signature').confirm(); true");
+        QVERIFY(browser.waitFor("document.getElementById('result').textContent === 'confirmed on the pad'", 15000));
         QVERIFY(QFileInfo(s.outDir() + "/save.png").size() > 0);
         QVERIFY(QFileInfo(s.outDir() + "/path.save").size() > 0);
         QCOMPARE(s.driver->terminate(), 0);

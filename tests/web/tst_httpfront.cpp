@@ -166,7 +166,7 @@ private slots:
         QVERIFY(!originMatches("null", {"https://app.example.com"}));
     }
 
-    void thePageAndClientAreServedAndNothingElse()
+    void thePageAndItsScriptsAreServedAndNothingElse()
     {
         WebsocketHandler handler(0);
         QVERIFY(handler.isListening());
@@ -175,11 +175,15 @@ private slots:
         QCOMPARE(r.status, 200);
         QCOMPARE(r.contentType, QByteArray("text/html; charset=utf-8"));
         QCOMPARE(r.body, sourceFile("web/index.html"));
-        r = httpRequest(port, "GET /zqsign-client.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        QCOMPARE(r.status, 200);
-        QCOMPARE(r.contentType, QByteArray("text/javascript; charset=utf-8"));
-        QCOMPARE(r.body, sourceFile("web/zqsign-client.js"));
-        for (const char *path : {"/index.html", "/web/index.html", "/../README.md", "/zqsign-client.js/", "/?"})
+        // Every file of the client package that a page loads, as a script.
+        for (const char *file : {"zqsign-client.js", "zqsign-client.mjs", "zqsign-element.js"}) {
+            r = httpRequest(port, QByteArray("GET /") + file + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+            QCOMPARE(r.status, 200);
+            QCOMPARE(r.contentType, QByteArray("text/javascript; charset=utf-8"));
+            QCOMPARE(r.body, sourceFile(QString("web/") + file));
+        }
+        for (const char *path : {"/index.html", "/web/index.html", "/../README.md", "/zqsign-client.js/", "/?",
+                                 "/zqsign-client.d.ts", "/src/client.js", "/package.json"})
             QCOMPARE(httpRequest(port, QByteArray("GET ") + path + " HTTP/1.1\r\n\r\n").status, 404);
         QCOMPARE(httpRequest(port, "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n").status, 404);
         QCOMPARE(httpRequest(port, "HEAD / HTTP/1.1\r\n\r\n").status, 404);

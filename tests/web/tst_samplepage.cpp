@@ -1,33 +1,46 @@
-// The sample page and its client script in headless Chromium, against the
-// real driver on the virtual pad.
+// The sample page, served by the driver, in headless Chromium against the
+// real driver on the virtual pad: its <zq-signature> and its own subscribed
+// client.
+#include "pagescript.h"
 #include "signingsession.h"
 #include "support/browser.h"
-#include "support/testenv.h"
 
 #include <QFileInfo>
+
+using namespace pagescript;
+
+namespace {
+
+const QUrl kDriverPage("http://127.0.0.1:36325/");
+
+QString click(const QString &id)
+{
+    return QString("document.getElementById('%1').click(); true").arg(id);
+}
+
+QString text(const QString &id)
+{
+    return QString("document.getElementById('%1').textContent").arg(id);
+}
+
+// Types a directory into the page's field, as a person would.
+QString chooseDirectory(const QString &directory)
+{
+    return QString("(() => { const f = document.getElementById('dir'); f.value = '%1';"
+                   " f.dispatchEvent(new Event('change')); return true; })()")
+        .arg(directory);
+}
+
+QString signerMode(const QString &mode)
+{
+    return signer() + ".mode === '" + mode + "'";
+}
+
+} // namespace
 
 class TestSamplePage : public QObject
 {
     Q_OBJECT
-
-private:
-    static QString click(const QString &id)
-    {
-        return QString("document.getElementById('%1').click(); true").arg(id);
-    }
-
-    // Ink pixels of an <img> on the page, counted in the page itself.
-    static QString inkOf(const QString &id)
-    {
-        return QString("(() => { const img = document.getElementById('%1');"
-                       " if (!img.complete || !img.naturalWidth) return 0;"
-                       " const c = document.createElement('canvas');"
-                       " c.width = img.naturalWidth; c.height = img.naturalHeight;"
-                       " const g = c.getContext('2d'); g.drawImage(img, 0, 0);"
-                       " const d = g.getImageData(0, 0, c.width, c.height).data; let n = 0;"
-                       " for (let i = 3; i < d.length; i += 4) if (d[i] > 128) n++; return n; })()")
-            .arg(id);
-    }
 
 private slots:
     void thePageCompletesASigningAndShowsTheSignature()
@@ -35,21 +48,21 @@ private slots:
         SigningSession s;
         QVERIFY(s.start(nullptr, "qz07", " serial QZ00000042"));
         Browser browser;
-        QVERIFY2(browser.open(QUrl::fromLocalFile(sourcePath("web/index.html"))), qPrintable(browser.lastError()));
-        QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'"));
+        QVERIFY2(browser.open(kDriverPage), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor(text("status") + " === 'connected'"));
+        QVERIFY(browser.waitFor(signerMode("pad")));
 
-        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
-        browser.evaluate(click("setDir"));
+        browser.evaluate(chooseDirectory(s.outDir()));
         browser.evaluate(click("serialBtn"));
-        QVERIFY(browser.waitFor("document.getElementById('serial').textContent === 'QZ00000042'"));
-        browser.evaluate(click("start"));
-        QVERIFY(browser.waitFor("Number(document.getElementById('imageCount').textContent) >= 1"));
-
+        QVERIFY(browser.waitFor(text("serial") + " === 'QZ00000042'"));
+        browser.evaluate(clickSignerButton("start"));
+        QVERIFY(browser.waitFor(inSigner(".status") + ".textContent === 'Please sign on the signature pad.'"));
         QVERIFY(s.playDemoSignature());
-        QVERIFY(browser.waitFor(inkOf("live") + " > 200"));
-        browser.evaluate(click("confirm"));
-        QVERIFY(browser.waitFor(inkOf("signature") + " > 200", 15000));
-        QVERIFY(browser.evaluate("document.getElementById('savedNote').textContent").toString().contains(s.outDir()));
+        QVERIFY(browser.waitFor(inkOfUrl(inSigner(".live") + ".src") + ".then((n) => n > 200)"));
+        browser.evaluate(clickSignerButton("confirm"));
+        QVERIFY(browser.waitFor(text("result") + " === 'confirmed on the pad'", 15000));
+        QVERIFY(browser.waitFor(inkOfUrl("document.getElementById('signature').src") + ".then((n) => n > 200)"));
+        QVERIFY(browser.waitFor(text("savedNote") + ".includes('" + s.outDir() + "')"));
         QVERIFY(QFile::exists(s.outDir() + "/save.png"));
         QVERIFY(QFile::exists(s.outDir() + "/path.save"));
 
@@ -58,41 +71,52 @@ private slots:
         QCOMPARE(s.driver->terminate(), 0);
     }
 
-    // Subscribed, the page shows the driver's status, its errors, pads coming
-    // and going, and a confirm on the pad with the files it wrote.
-    void thePageShowsStatusErrorsAndAConfirmedResult()
+    // Without a pad the element takes signatures on the screen; a pad plugged
+    // in is used at once. The page shows the driver's status, its errors, the
+    // pad coming, and a confirm on the pad with the files it wrote.
+    void thePageFollowsThePadAndShowsStatusErrorsAndResults()
     {
         SigningSession s;
         QVERIFY(s.start(nullptr, QString()));
         Browser browser;
-        QVERIFY2(browser.open(QUrl::fromLocalFile(sourcePath("web/index.html"))), qPrintable(browser.lastError()));
-        QVERIFY(browser.waitFor("document.getElementById('pad').textContent.startsWith('none')"));
-        QVERIFY(browser.evaluate("document.getElementById('version').textContent").toString().startsWith("version "));
-
-        browser.evaluate(click("start"));
-        QVERIFY(browser.waitFor(QString("document.getElementById('errors').textContent.includes('1001: %1')")
-                                    .arg(QString::fromUtf8("提示信息：    没有可用设备"))));
+        QVERIFY2(browser.open(kDriverPage), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor(text("pad") + ".startsWith('none')"));
+        QVERIFY(browser.evaluate(text("version")).toString().startsWith("version "));
+        QVERIFY(browser.waitFor(signerMode("screen")));
+        QVERIFY(browser.evaluate(inSigner(".status") + ".textContent").toString().contains("on the screen"));
 
         QVERIFY(s.pad->plug("qz07 serial QZ-55"));
-        QVERIFY(browser.waitFor("document.getElementById('pad').textContent === 'QZ07 QZ-55'"));
-        QVERIFY(browser.evaluate("document.getElementById('log').textContent").toString().contains("pad QZ07 (28bd:600c) plugged"));
+        QVERIFY(browser.waitFor(text("pad") + " === 'QZ07 QZ-55'"));
+        QVERIFY(browser.evaluate(text("log")).toString().contains("pad QZ07 (28bd:600c) plugged"));
+        QVERIFY(browser.waitFor(signerMode("pad")));
 
-        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
-        browser.evaluate(click("setDir"));
-        browser.evaluate(click("start"));
-        QVERIFY(browser.waitFor("document.getElementById('signing').textContent === 'yes'"));
+        // A directory the driver cannot write: its error reaches the page and
+        // the element, and the signing goes on.
+        browser.evaluate("window.signerErrors = []; " + signer()
+                         + ".addEventListener('error', (e) => signerErrors.push(e.detail)); true");
+        browser.evaluate(chooseDirectory("/proc/zq-unwritable"));
+        browser.evaluate(clickSignerButton("start"));
+        QVERIFY(browser.waitFor(text("errors") + ".includes('" + QString::fromUtf8("文件无法创建") + "')"));
+        QVERIFY(browser.waitFor("signerErrors.length === 1 && signerErrors[0].request === '2025'"));
+        QVERIFY(browser.waitFor(inSigner(".status") + ".textContent === 'Please sign on the signature pad.'"));
+        browser.evaluate(clickSignerButton("cancel"));
+        QVERIFY(browser.waitFor(text("result") + " === 'cancelled'"));
+
+        browser.evaluate(chooseDirectory(s.outDir()));
+        browser.evaluate(clickSignerButton("start"));
+        QVERIFY(browser.waitFor(inSigner(".status") + ".textContent === 'Please sign on the signature pad.'"));
         QVERIFY(s.playDemoSignature());
-        QVERIFY(browser.waitFor(inkOf("live") + " > 200"));
+        QVERIFY(browser.waitFor(inkOfUrl(inSigner(".live") + ".src") + ".then((n) => n > 200)"));
         QVERIFY(s.pad->ok("button confirm"));
-        QVERIFY(browser.waitFor("document.getElementById('result').textContent === 'confirmed on the pad'", 15000));
-        QVERIFY(browser.waitFor(inkOf("signature") + " > 200"));
-        const QString note = browser.evaluate("document.getElementById('savedNote').textContent").toString();
+        QVERIFY(browser.waitFor(text("result") + " === 'confirmed on the pad'", 15000));
+        QVERIFY(browser.waitFor(inkOfUrl("document.getElementById('signature').src") + ".then((n) => n > 200)"));
         const QFileInfo png(s.outDir() + "/save.png");
         const QFileInfo path(s.outDir() + "/path.save");
-        QVERIFY2(note.startsWith(QString("Saved %1 (%2 bytes), %3 (%4 bytes), ")
-                                     .arg(png.filePath()).arg(png.size()).arg(path.filePath()).arg(path.size())),
-                 qPrintable(note));
-        QCOMPARE(browser.evaluate("document.getElementById('signing').textContent").toString(), QString("no"));
+        const QString expected = QString("Saved %1 (%2 bytes), %3 (%4 bytes), ")
+                                     .arg(png.filePath()).arg(png.size()).arg(path.filePath()).arg(path.size());
+        QVERIFY2(browser.waitFor(text("savedNote") + ".startsWith('" + expected + "')"),
+                 qPrintable(browser.evaluate(text("savedNote")).toString()));
+        QCOMPARE(browser.evaluate(text("signing")).toString(), QString("no"));
         QCOMPARE(s.driver->terminate(), 0);
     }
 
@@ -101,16 +125,16 @@ private slots:
         Browser browser;
         SigningSession first;
         QVERIFY(first.start(nullptr, QString()));
-        QVERIFY(browser.open(QUrl::fromLocalFile(sourcePath("web/index.html"))));
-        QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'"));
+        QVERIFY(browser.open(kDriverPage));
+        QVERIFY(browser.waitFor(text("status") + " === 'connected'"));
         QCOMPARE(first.driver->terminate(), 0);
-        QVERIFY(browser.waitFor("document.getElementById('status').textContent !== 'connected'"));
+        QVERIFY(browser.waitFor(text("status") + " !== 'connected'"));
 
         SigningSession second;
         QVERIFY(second.start(nullptr, "kz07", " serial KZ-7"));
-        QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'", 15000));
+        QVERIFY(browser.waitFor(text("status") + " === 'connected'", 15000));
         browser.evaluate(click("serialBtn"));
-        QVERIFY(browser.waitFor("document.getElementById('serial').textContent === 'KZ-7'"));
+        QVERIFY(browser.waitFor(text("serial") + " === 'KZ-7'"));
         QCOMPARE(second.driver->terminate(), 0);
     }
 };

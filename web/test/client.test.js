@@ -4,7 +4,7 @@
 // the subscribe step.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const ZQSignClient = require('../zqsign-client.js');
+const { ZQSignClient } = require('../zqsign-client.js');
 const { FakeDriver } = require('./fakedriver');
 const { NodeWebSocket } = require('./nodewebsocket');
 
@@ -30,11 +30,35 @@ async function finish({ driver, client }) {
   await driver.stop();
 }
 
-test('is the same class from a script, CommonJS and an ES module', async () => {
+test('exports one class as the named and the default export, and sets no global except from a script tag', async () => {
+  const fs = require('node:fs');
+  const vm = require('node:vm');
+  const cjs = require('../zqsign-client.js');
+  assert.deepEqual(Object.keys(cjs).sort(), ['ZQSignClient', 'default']);
+  assert.equal(cjs.__esModule, true);
+  assert.equal(cjs.default, cjs.ZQSignClient);
   const esm = await import('../zqsign-client.mjs');
-  assert.equal(esm.ZQSignClient, ZQSignClient);
-  assert.equal(esm.default, ZQSignClient);
-  assert.equal(globalThis.ZQSignClient, ZQSignClient);
+  assert.deepEqual(Object.keys(esm).sort(), ['ZQSignClient', 'default']);
+  assert.equal(esm.default, esm.ZQSignClient);
+  assert.equal(globalThis.ZQSignClient, undefined);
+  assert.equal(esm.ZQSignClient.version, require('../package.json').version);
+
+  const page = vm.createContext({ EventTarget, Event });
+  vm.runInContext(fs.readFileSync(require.resolve('../zqsign-client.js'), 'utf8'), page);
+  assert.equal(typeof page.ZQSignClient, 'function');
+  assert.equal(page.ZQSignClient.version, cjs.ZQSignClient.version);
+});
+
+test('without a WebSocket, connect() says what to pass', () => {
+  const saved = Object.getOwnPropertyDescriptor(globalThis, 'WebSocket');
+  delete globalThis.WebSocket; // Node 22 and later have one
+  try {
+    const client = new ZQSignClient();
+    assert.equal(client.connected, false);
+    assert.throws(() => client.connect(), { name: 'TypeError', message: /new ZQSignClient\(\{ WebSocket \}\).*'ws'/ });
+  } finally {
+    if (saved) Object.defineProperty(globalThis, 'WebSocket', saved);
+  }
 });
 
 test('connects, reports it, and refuses to send while closed', async () => {

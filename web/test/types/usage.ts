@@ -1,8 +1,15 @@
-// Compiled (never run) against zqsign-client.d.ts: every method and event
-// as a page would use them; a wrong type here fails the type check.
-import ZQSignClient, { ResultDetail, StatusDetail } from '../../zqsign-client.mjs';
+// Compiled (never run) against the declarations with the DOM library, as a
+// page would use every method and event; a wrong type here fails the check.
+import ZQSignClient, { ImageDetail, ResultDetail, StatusDetail } from '../../zqsign-client.mjs';
 
-const pad = new ZQSignClient({ url: 'ws://127.0.0.1:36325', subscribe: true, reconnectDelayMs: 500 });
+const pad = new ZQSignClient({ url: 'ws://127.0.0.1:36325', subscribe: true, reconnectDelayMs: 500, WebSocket });
+// The browser's own types fit: the client is an EventTarget, DOM-typed listeners are taken.
+const target: EventTarget = pad;
+const domListener = (e: CustomEvent<ImageDetail>) => console.log(e.detail.dataUrl);
+pad.addEventListener('image', domListener);
+pad.removeEventListener('image', domListener);
+pad.addEventListener('custom', { handleEvent: (e: Event) => console.log(e.type) }, { once: true });
+console.log(target, ZQSignClient.version.split('.'));
 pad.addEventListener('open', () => {
   const sent: boolean = pad.setOutputDirectory('/srv/sig') && pad.startSigning();
   pad.resign(); pad.confirm(); pad.cancel(); pad.requestSerial(); pad.replayPath('QUJD');
@@ -31,5 +38,20 @@ pad.connectWhenAllowed(document.body).then((state: string) => console.log(state)
 pad.replayPathFile(new Blob(['x'])).then((ok: boolean) => console.log(ok));
 pad.connect();
 pad.close();
-const fromWindow: typeof ZQSignClient = window.ZQSignClient;
-console.log(fromWindow);
+
+// The element, as a page uses it.
+import { ConfirmedDetail, ZQSignatureElement } from '../../zqsign-element.js';
+const signer = document.querySelector('zq-signature');
+if (signer) {
+  signer.directory = '/srv/sig';
+  const mode: 'connecting' | 'pad' | 'screen' = signer.mode;
+  signer.addEventListener('confirmed', (e) => {
+    const detail: ConfirmedDetail = e.detail;
+    if (detail.source === 'screen' && detail.points) console.log(detail.dataUrl, detail.points[0].x, detail.points[0].p, detail.points[0].t);
+  });
+  signer.addEventListener('cancelled', (e) => console.log(e.detail.source));
+  signer.addEventListener('error', (e) => console.log(e.detail.code, e.detail.text));
+  signer.addEventListener('click', (e) => console.log(e.clientX));
+  signer.start(); signer.resign(); signer.confirm(); signer.cancel();
+  console.log(mode, signer instanceof ZQSignatureElement);
+}
