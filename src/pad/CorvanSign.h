@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pad/devicetable.h"
-#include "pad/penreports.h"
+#include "pad/models/padmodel.h"
 #include "pad/touchinfo.h"
 #include "usb/qusb.h"
 
@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 class CorvanSign;
 class InputDataThread;
@@ -50,8 +51,8 @@ public:
     QString GetErrorMessage(int code);
     int write(QByteArray *data);
 
-    // Fills `out` from the first 8 bytes of a T330 report (QZ07 rules while
-    // the QZ07 is current).
+    // Fills `out` from the first 8 bytes of a pen report, by the current
+    // model's layout (the T330's for a model without one).
     void RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw);
     // Reader thread only: emits TouchInfoFun for every sample in `report`.
     void paseInputdataToTouchInfo(QByteArray &report);
@@ -73,24 +74,19 @@ public slots:
     void onDevRemoved(QUsb::Id id);
 
 private:
-    int sendFeature(const char *hexCommand, int reportBytes);
-    int sendKz07(const QByteArray &json);
-    // Reads until a report `isReply` accepts arrives, skipping pen reports
-    // still queued; false when none comes within kReplyTimeoutMs.
-    template <typename Accept>
-    bool readReply(QByteArray *reply, int maxBytes, Accept isReply);
-    // Drops every input report already queued, so neither a reply nor a new
-    // signature can take one the pad sent before.
+    // Sends one of the current model's commands; 0 or 1003.
+    int send(const PadCommand &command);
+    // Sends the model's query and reads its answer into `serial`; 0 or 1003.
+    int querySerial(const PadModel &model, QString *serial);
     // Reads the reports the pad has queued, without waiting: dropped (stale
     // input before a command) or decoded (ink sent before the signing ended).
     enum class QueuedInput { Drop, Decode };
     void readQueuedInput(QueuedInput use);
-    int sendStartCommand();
     void stopReader();
     void onReaderFailed();
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;
     // Which models are plugged in, for padPlugged/padUnplugged (GUI thread).
-    bool m_modelPresent[MUTI_DEV::kRows] = {};
+    std::vector<bool> m_modelPresent = std::vector<bool>(MUTI_DEV::kRows, false);
 };

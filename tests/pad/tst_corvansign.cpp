@@ -453,6 +453,19 @@ private slots:
         QCOMPARE(int(pen.y), 0xB80B);
         QCOMPARE(int(pen.pressure), (0x4080 << 1) & 0xFFFF); // bit 15 shifted out
     }
+
+    void reportsWhileNoModelIsCurrentGiveNoSample()
+    {
+        qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+        QSignalSpy samples(m_sign.get(), &CorvanSign::TouchInfoFun);
+        QByteArray report = QByteArray::fromHex("02000FA00BB88040");
+        muti_dev.curIndex = -1; // the pad was pulled out
+        m_sign->paseInputdataToTouchInfo(report);
+        QCOMPARE(samples.count(), 0);
+        muti_dev.curIndex = 0;
+        m_sign->paseInputdataToTouchInfo(report);
+        QCOMPARE(samples.count(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(CorvanSignTest)
