@@ -315,13 +315,14 @@ int CorvanSign::send(const PadCommand &command)
 }
 
 // Pen reports the pad still had queued are passed over; a pad that never
-// answers frees the GUI thread after kReplyTimeoutMs.
+// answers frees the GUI thread after kReplyTimeoutMs. No signing runs during a
+// query, so the reader is stopped: this thread alone reads the pad, and it
+// alone closes or frees it.
 int CorvanSign::querySerial(const PadModel &model, QString *serial)
 {
     readQueuedInput(QueuedInput::Drop);
     if (send(model.query) != 0)
         return kReadWriteError;
-    std::lock_guard<std::mutex> lock(hidReadMutex);
     QElapsedTimer waited;
     waited.start();
     QByteArray report;
@@ -341,7 +342,6 @@ int CorvanSign::querySerial(const PadModel &model, QString *serial)
 
 void CorvanSign::readQueuedInput(QueuedInput use)
 {
-    std::lock_guard<std::mutex> lock(hidReadMutex);
     QHidDevice *dev = m_hid_dev;
     if (!dev)
         return;

@@ -21,9 +21,11 @@ extern std::atomic<bool> isDeviceOpened;     // the current model's HID interfac
 extern std::atomic<bool> isStartSignOn;      // a signing is under way: the pad is busy
 extern std::atomic<QHidDevice *> m_hid_dev;  // created by the first open, deleted by destoryDev
 extern std::atomic<CorvanSign *> mCorvanSign; // the one controller, for the reader thread
-// Held for every input-report read (all of them short, timed reads) and by
-// whoever closes or frees m_hid_dev, so the handle never goes away under a
-// read that another thread is still inside.
+// Keeps m_hid_dev alive under the reader thread: the reader holds it for each
+// of its short reads, and whoever closes or frees m_hid_dev takes it first.
+// The GUI thread's own reads (a query's answer, queued input) run only while
+// the reader is stopped and take no lock, so it is never held across their
+// waits.
 extern std::mutex hidReadMutex;
 
 // The pad controller: finds the attached model, opens it, reads its serial,
@@ -80,6 +82,7 @@ private:
     int querySerial(const PadModel &model, QString *serial);
     // Reads the reports the pad has queued, without waiting: dropped (stale
     // input before a command) or decoded (ink sent before the signing ended).
+    // Called only while the reader is stopped.
     enum class QueuedInput { Drop, Decode };
     void readQueuedInput(QueuedInput use);
     void stopReader();

@@ -10,7 +10,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace padfixture;
 
@@ -236,6 +239,33 @@ private slots:
         QVERIFY2(blocked.elapsed() < CorvanSign::kReplyTimeoutMs + 7000, qPrintable(QString::number(blocked.elapsed())));
         QVERIFY(blocked.elapsed() >= CorvanSign::kReplyTimeoutMs - 100);
         QVERIFY(isDeviceOpened); // the pad stays open for the next try
+    }
+
+    // The lock the reader takes for each read stays free while a query waits
+    // out a pad that does not answer.
+    void aQueryWaitHoldsNoLockTheReaderNeeds()
+    {
+        openPad("qz07", 1);
+        QVERIFY(m_sim.fault("stall"));
+        std::atomic<bool> querying{true};
+        std::atomic<qint64> longestWaitMs{0};
+        std::thread reader([&] {
+            while (querying) {
+                QElapsedTimer waited;
+                waited.start();
+                hidReadMutex.lock();
+                hidReadMutex.unlock();
+                longestWaitMs = std::max(longestWaitMs.load(), waited.elapsed());
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        tagDEVICE_INFO info;
+        const int status = m_sign->GetDeviceInfo(&info);
+        querying = false;
+        reader.join();
+        QCOMPARE(status, 1003);
+        // A hang detector: the query's wait is 3 s, a free lock takes microseconds.
+        QVERIFY2(longestWaitMs < 1000, qPrintable(QString::number(longestWaitMs)));
     }
 
     // -- the signing commands --
