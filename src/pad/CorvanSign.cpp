@@ -185,10 +185,7 @@ int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
         if (queried != 0)
             return queried;
     }
-    // An empty serial is never stored nor answered.
-    if (serial.isEmpty())
-        return kReadWriteError;
-
+    // An empty serial (a pad without one) is answered like any other.
     muti_dev.devInfo[index].serial = serial;
     *info = muti_dev.devInfo[index];
     return 0;
@@ -330,10 +327,18 @@ int CorvanSign::querySerial(const PadModel &model, QString *serial)
         const qint64 left = kReplyTimeoutMs - waited.elapsed();
         if (left <= 0)
             return kReadWriteError;
-        if (m_hid_dev.load()->read(&report, model.replyBytes, int(left)) < 0)
+        const int read = m_hid_dev.load()->read(&report, model.replyBytes, int(left));
+        if (read < 0)
             return kReadWriteError;
+        if (read == 0)
+            continue; // the time ran out
         const SerialReply reply = model.readSerial(report);
-        if (reply.kind == SerialReply::Serial && !reply.serial.isEmpty()) {
+        switch (reply.kind) {
+        case SerialReply::PenReport:
+            continue;
+        case SerialReply::Unreadable:
+            return kReadWriteError;
+        case SerialReply::Serial:
             *serial = reply.serial;
             return 0;
         }

@@ -66,7 +66,12 @@ private slots:
         QTest::newRow("only ten bytes taken") << qz07Reply("0123456789EXTRA") << SerialReply::Serial << "0123456789";
         QTest::newRow("zero at 36") << qz07Reply(QByteArray("ABCD\0FGHIJ", 10)) << SerialReply::Serial << "ABCD";
         QTest::newRow("cut short at 35") << qz07Reply("XYZ") << SerialReply::Serial << "XYZ";
+        QTest::newRow("32 bytes: empty") << qz07Reply("") << SerialReply::Serial << "";
+        QTest::newRow("zeros at 32: empty") << qz07Reply(QByteArray(10, '\0')) << SerialReply::Serial << "";
+        QTest::newRow("other first bytes") << QByteArray(32, '\0') + "0123456789" << SerialReply::Serial << "0123456789";
+        QTest::newRow("other first bytes, short") << QByteArray::fromHex("0102") << SerialReply::Serial << "";
         QTest::newRow("a pen report") << QByteArray::fromHex("0200A00FB80B3412") << SerialReply::PenReport << "";
+        QTest::newRow("a button report") << QByteArray::fromHex("02804F4B00000000") << SerialReply::PenReport << "";
     }
     void qz07Serial()
     {
@@ -84,8 +89,14 @@ private slots:
         QTest::newRow("serial") << kz07Reply(R"({"serial":"KZ0712345"})") << SerialReply::Serial << "KZ0712345";
         QTest::newRow("ends at the first zero byte")
             << kz07Reply(QByteArray(R"({"serial":"KZ1"})") + '\0' + "junk") << SerialReply::Serial << "KZ1";
+        QTest::newRow("no serial") << kz07Reply("{}") << SerialReply::Serial << "";
+        QTest::newRow("serial not a string") << kz07Reply(R"({"serial":12345})") << SerialReply::Serial << "";
         QTest::newRow("not JSON") << kz07Reply("serial=BAD") << SerialReply::Unreadable << "";
         QTest::newRow("unterminated") << kz07Reply("{") << SerialReply::Unreadable << "";
+        QTest::newRow("pen samples") << kz07Reply(R"({"info":[{"x":"1","y":"2","pressure":"3","btnId":"-1"}]})")
+                                     << SerialReply::PenReport << "";
+        QTest::newRow("pen samples cut at 206 bytes")
+            << kz07Reply(R"({"info":[{"x":"1")" + QByteArray(200, ' ') + "}]}") << SerialReply::PenReport << "";
     }
     void kz07Serial()
     {

@@ -1,7 +1,8 @@
 // KZ07: a pad with its own screen that runs the signing itself, driven by
 // JSON commands, each framed (utils::PackKz7Comm) in one 1025-byte output report:
 //   query      {"func":"GetDeviceInfo"}; answered by an input report of up to
-//              256 bytes whose JSON carries "serial"
+//              256 bytes whose JSON carries "serial" (empty when it has no
+//              "serial" string; an answer that is not JSON is status 1003)
 //   start      {"func":"SetCmdToDevice", "flag":"1"}
 //   sign again {"func":"SetCmdToDevice", "flag":"2"}
 //   end        {"func":"SetCmdToDevice", "flag":"3"}; the pad stays open
@@ -25,10 +26,15 @@ namespace {
 constexpr int kHeaderBytes = 12;
 constexpr int kMaxTextBytes = 206;
 
+QByteArray jsonText(const QByteArray &report)
+{
+    return textUpToFirstZero(report.mid(kHeaderBytes, kMaxTextBytes)).toUtf8();
+}
+
 // The report's JSON; `ok` is false when the text is not JSON.
 QJsonDocument json(const QByteArray &report, bool *ok)
 {
-    const QByteArray text = textUpToFirstZero(report.mid(kHeaderBytes, kMaxTextBytes)).toUtf8();
+    const QByteArray text = jsonText(report);
     if (jsonRepeatsKeys(text)) {
         *ok = false;
         return QJsonDocument();
@@ -39,15 +45,22 @@ QJsonDocument json(const QByteArray &report, bool *ok)
     return document;
 }
 
+// Pen samples the pad had queued ("info", even when cut short) are passed
+// over; any other report is the answer.
 SerialReply readSerial(const QByteArray &reply)
 {
     SerialReply answer;
     bool ok = false;
-    const QJsonDocument document = json(reply, &ok);
+    const QJsonObject object = json(reply, &ok).object();
+    const bool penSamples = ok ? object.contains(QLatin1String("info")) : jsonText(reply).startsWith(R"({"info")");
+    if (penSamples) {
+        answer.kind = SerialReply::PenReport;
+        return answer;
+    }
     if (!ok)
         return answer;
     answer.kind = SerialReply::Serial;
-    answer.serial = document.object().value(QLatin1String("serial")).toString();
+    answer.serial = object.value(QLatin1String("serial")).toString();
     return answer;
 }
 

@@ -1,12 +1,13 @@
 // QZ07: a pad with its own screen that runs the signing itself, driven by
 // short feature reports (report number first, zero-filled):
 //   query      00 08 0B, 64 bytes; answered by an input report of up to 128
-//              bytes starting 08 0B, the serial at bytes 32..41 up to the first zero
+//              bytes (it starts 08 0B), the serial at bytes 32..41 up to the
+//              first zero; empty when the reply is shorter than 33 bytes
 //   start      06 01, 10 bytes
 //   sign again 06 02, 10 bytes; the pad then holds a 256-byte feature report
 //   end        06 04, 10 bytes; the driver closes the pad afterwards
 //
-// Pen report, 8 bytes (more are ignored):
+// Pen report, 8 bytes (more are ignored), report id 02:
 //   0, 1     02 80 in a button report, whose text follows: "CL" re-sign,
 //            "CNCL" cancel, "OK" confirm
 //   2, 3     x, little-endian
@@ -19,6 +20,7 @@
 
 namespace {
 
+constexpr unsigned char kPenReportId = 0x02;
 constexpr int kSerialAt = 32;
 constexpr int kSerialBytes = 10;
 
@@ -27,10 +29,12 @@ uint16_t littleEndian(const unsigned char *bytes)
     return static_cast<uint16_t>(bytes[1] << 8 | bytes[0]);
 }
 
+// Only a pen or button report (report id 02) the pad had queued is passed
+// over; any other report is the answer, whatever its first bytes.
 SerialReply readSerial(const QByteArray &reply)
 {
     SerialReply answer;
-    if (reply.size() < 2 || reply.at(0) != 0x08 || reply.at(1) != 0x0b) {
+    if (!reply.isEmpty() && static_cast<unsigned char>(reply.at(0)) == kPenReportId) {
         answer.kind = SerialReply::PenReport;
         return answer;
     }
@@ -51,7 +55,7 @@ tagTAVREL_PEN_INPUT_REPORT rawToPen(const unsigned char *raw)
 
 int32_t button(const unsigned char *raw)
 {
-    if (raw[0] != 0x02 || raw[1] != 0x80)
+    if (raw[0] != kPenReportId || raw[1] != 0x80)
         return kNoButton;
     const unsigned char *text = raw + 2;
     if (std::memcmp(text, "CL", 2) == 0)
