@@ -1,11 +1,11 @@
 #include "ink/DrawPathThread.h"
 
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "ink/pointpath.h"
 #include "pad/CorvanSign.h"
 #include "pad/base64.h"
+#include "signing/signingstate.h"
 #include "web/drawjobs.h"
 
 #include <QDebug>

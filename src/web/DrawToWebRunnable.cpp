@@ -1,9 +1,9 @@
 #include "web/DrawToWebRunnable.h"
 
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "ink/signaturefiles.h"
+#include "signing/signingstate.h"
 #include "web/drawjobs.h"
 #include "web/livepicture.h"
 

@@ -1,6 +1,6 @@
 #include "web/drawjobs.h"
 
-#include "app/signingstate.h"
+#include "signing/signingstate.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,10 +2,10 @@
 // and the draw-to-web worker (MainWindow members).
 #include "app/mainwindow.h"
 
-#include "app/signingstate.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "web/drawjobs.h"
 
 #include <QDebug>

@@ -2,9 +2,9 @@
 #include "app/mainwindow.h"
 #include "app/pensamplequeue.h"
 
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
 #include "web/webrequest.h"
 #include "web/livepicture.h"

@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/DrawPathThread.h"
 #include "ink/ZqDraw.h"
 #include "support/filesizelimit.h"
+#include "signing/signingstate.h"
 
 #include <QFile>
 #include <QPointer>

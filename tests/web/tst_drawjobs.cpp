@@ -1,9 +1,9 @@
 // The draw-to-web hand-over: each command's job acts once, on its own flag,
 // whatever sample jobs are queued or running around it.
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "support/wsclient.h"
+#include "signing/signingstate.h"
 #include "web/DrawToWebRunnable.h"
 #include "web/drawjobs.h"
 

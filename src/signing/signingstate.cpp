@@ -1,4 +1,4 @@
-#include "app/signingstate.h"
+#include "signing/signingstate.h"
 
 std::atomic<MainWindow *> mdialog{nullptr};
 std::atomic<ZqDraw *> zqDraw{nullptr};

@@ -1,45 +1,23 @@
 #pragma once
 
-// The signing state shared by the GUI thread, the draw-to-web worker and the
-// replay thread. Every variable is either atomic or guarded by its own mutex,
-// so each read or write is safe from any thread; sequences that must not
-// interleave are ordered by the code that uses them.
+// The state of the signing flow, shared by the GUI thread, the draw-to-web
+// worker and the replay thread: process-wide variables under the names the
+// rest of the driver knows them by. Each is atomic or a SharedValue with its
+// own lock, so every single read or write is safe from any thread; sequences
+// that must not interleave are ordered by the code that makes them.
+//
+// It sits below the ink canvas and the web service, which both use it, and
+// knows the main window and the canvas only as pointers.
 
-#include "ink/touchinfof.h"
+#include "signing/sharedvalue.h"
+#include "signing/touchinfof.h"
 
 #include <QString>
 
 #include <atomic>
-#include <mutex>
 
 class MainWindow;
 class ZqDraw;
-
-template <typename T>
-class SharedValue
-{
-public:
-    T get() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_value;
-    }
-    void set(const T &value)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_value = value;
-    }
-    template <typename Change>
-    void update(Change change)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_value);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    T m_value{};
-};
 
 extern std::atomic<MainWindow *> mdialog;
 extern std::atomic<ZqDraw *> zqDraw;
