@@ -65,7 +65,7 @@ SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
         qInfo() << "confirm without new ink: the saved signature stays as it is";
         return saved;
     }
-    saved.samples = canvas->pathRecords().size();
+    saved.samples = signature.samples;
     const QString pictureName = strSavePicName.get();
     const QString pathName = strSavePathName.get();
     if (pictureName.isEmpty()) {
