@@ -35,7 +35,6 @@ public:
     ~MainWindow() override;
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
-    CorvanSign *padController() const { return m_sign; }
 
     // Web requests (defined in src/web).
     void StartSign();
@@ -61,9 +60,6 @@ public:
 
 signals:
     void drawToWeb();
-    // A start the pad refused, or a signing the pad stopped answering in:
-    // the code of errInfo and the text of the error box shown for it.
-    void padFailed(int code, const QString &text);
     // Every error box and every request dropped without one: the code of
     // errInfo (0 where none applies), the box's text, and the bizcode of the
     // request that failed ("" when the pad or a confirm's save failed).

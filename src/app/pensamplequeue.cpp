@@ -10,12 +10,6 @@ PenSampleQueue::PenSampleQueue(Consumer consumer, QObject *parent) : QObject(par
 {
 }
 
-long PenSampleQueue::droppedSamples() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dropped;
-}
-
 void PenSampleQueue::push(TOUCH_INFO sample)
 {
     // The GUI thread itself never waits for room: only it makes room.
