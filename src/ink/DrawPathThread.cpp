@@ -95,7 +95,6 @@ void MainWindow::drawPath(QString data)
         if (point.state == 1)
             canvas->drawPathPoint(point.x, point.y, 0);
         canvas->drawPathPoint(point.x, point.y, point.state == 3 ? 0 : point.pressure);
-        ExcCommFlag = -1;
         if (pointIndexa.fetch_add(1) % 10 == 0) {
             // Paced by the worker: at most one picture of the replay waits,
             // so none merges and a command sent meanwhile is not stuck

@@ -26,9 +26,11 @@ extern SharedValue<QString> strSavePathName;      // set by request 2025
 extern SharedValue<QString> webDrawPathPointData; // Base64 path text of the last replay request
 extern std::atomic<bool> isDrawPath;              // a replay is pending or running
 extern SharedValue<TOUCH_INFO_F> touchinfo_f;     // the latest pen sample as the canvas takes it
-extern std::atomic<int> ExcCommFlag;              // -1 pen sample, 2 re-sign, 3 confirm, 4 cancel
 extern std::atomic<bool> isOnTouch;               // pen samples from the pad are taken
-extern std::atomic<int> isOnDrawing;              // draw-to-web jobs under way
 extern std::atomic<int> pointIndexa;              // drawn samples so far; one in ten goes to the web
 extern std::atomic<int> devXmax;                  // width of the pad's coordinate range
 extern std::atomic<int> devYmax;                  // height of the pad's coordinate range
+// The draw-to-web worker's, written only by DrawJobs under its lock.
+extern std::atomic<int> isOnDrawing; // jobs under way
+extern std::atomic<int> ExcCommFlag; // the flag of the job under way, or of the last one:
+                                     // -1 pen sample, 2 re-sign, 3 confirm, 4 cancel

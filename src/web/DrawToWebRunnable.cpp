@@ -16,9 +16,9 @@ DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(
 
 void DrawToWebRunnable::OnDrawToWeb()
 {
-    int flag = 0;
-    if (!m_jobs->startNext(&flag))
+    if (!m_jobs->startNext())
         return;
+    const int flag = ExcCommFlag;
     ZqDraw *canvas = zqDraw;
     MainWindow *window = mdialog;
     switch (flag) {

@@ -26,7 +26,6 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
         sample.y = float(touchInfo.y);
         sample.pressure = touchInfo.pressure;
     });
-    ExcCommFlag = touchInfo.btnId;
     switch (touchInfo.btnId) {
     case -1:
         OnSignScreenBtnClick(-1);
@@ -47,7 +46,6 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
 
 void MainWindow::OnSignScreenBtnClick(int commFlag, const QString &source)
 {
-    ExcCommFlag = commFlag;
     const TOUCH_INFO_F sample = touchinfo_f.get();
     const int x = int(sample.x);
     const int y = int(sample.y);
