@@ -45,6 +45,9 @@ public:
     void OnSignScreenBtnClick(int commFlag, const QString &source = QString());
     // Queues a draw-to-web job for `flag`; callable from any thread.
     void requestDrawToWeb(int flag);
+    // Replay thread: waits until no picture job is queued, then asks for
+    // one; false (nothing asked) once the thread is asked to stop.
+    bool requestPacedPicture();
 
     // The signing window of a type-0 pad: opens it over its monitor, or gives
     // -1 and keeps no window when no monitor is made for it.

@@ -9,12 +9,15 @@
 #include "web/drawjobs.h"
 
 #include <QDebug>
+#include <QThread>
 
 namespace {
 // A job only ever writes files and encodes pictures; should the disk hang,
 // the GUI thread carries on after this long (the command's own job still
 // runs after the slow one).
 const int kCommandWaitMs = 5000;
+// How soon a paced replay notices that it is asked to stop.
+const int kPacingSliceMs = 100;
 }
 
 void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
@@ -92,4 +95,16 @@ void MainWindow::requestDrawToWeb(int flag)
 {
     if (m_drawJobs->push(flag))
         emit drawToWeb();
+}
+
+// Paced by the worker: at most one picture of a replay waits, so none
+// merges and a command sent meanwhile is not stuck behind thousands of them.
+bool MainWindow::requestPacedPicture()
+{
+    while (!m_drawJobs->waitUntilNoPictureQueued(kPacingSliceMs)) {
+        if (QThread::currentThread()->isInterruptionRequested())
+            return false;
+    }
+    requestDrawToWeb(-1);
+    return true;
 }
