@@ -29,7 +29,7 @@ private slots:
     void pagesUpToTheCapAreAllServedAndReleased()
     {
         const int before = procstats::descriptors(s.driver->pid());
-        const int count = HttpFront::kMaxConnections - 1;  // s.page is one
+        const int count = ConnectionLimits::kMaxConnections - 1;  // s.page is one
         std::vector<std::unique_ptr<WsClient>> pages;
         for (int i = 0; i < count; ++i) {
             pages.push_back(std::make_unique<WsClient>());
