@@ -16,17 +16,19 @@ class QWebSocket;
 class QWebSocketServer;
 
 // The service port's front door. Owns the listening sockets (loopback unless
-// the settings say otherwise), reads each request head within bounds, answers
-// plain GETs for the driver's own page and hands WebSocket upgrades from
-// allowed origins to the WebSocket server. Asks the server's limits before
-// it holds more for pages: open connections, unfinished heads, bytes being
-// received, closing connections kept open.
+// the settings say otherwise), reads each request head within bounds, refuses
+// (logged, with the reason) heads that are malformed, too large, or name
+// another host, answers plain GETs for the driver's own page and hands
+// WebSocket upgrades from allowed origins to the WebSocket server. Asks the
+// server's limits before it holds more for pages: open connections,
+// unfinished heads, bytes being received, closing connections kept open.
 class HttpFront : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
+    static constexpr int kAcceptsPerTurn = ConnectionLimits::kMaxPendingHeads / 2;
 
     // `limits` belongs to the caller and outlives the front.
     HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, const ConnectionLimits *limits,
@@ -51,8 +53,12 @@ private:
     void listen();
     void takeOverAccepting(QTcpServer *server);
     void acceptPending(QTcpServer *server);
+    int acceptNext(QTcpServer *server);
+    bool makeRoomFor(QTcpSocket *socket);
+    void awaitHead(QTcpSocket *socket);
     void pauseAccepting();
     void examineHead(QTcpSocket *socket);
+    void refuse(QTcpSocket *socket, const QByteArray &status, const QByteArray &why);
     void handOver(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &type, const QByteArray &body);
     void forget(QObject *socket);
@@ -72,6 +78,6 @@ private:
     bool m_acceptPaused = false;
     QSet<QTcpServer *> m_reportedFailures;
     QSet<QObject *> m_open;     // every accepted connection still alive
-    QSet<QObject *> m_pending;  // head not yet complete
+    QList<QTcpSocket *> m_pending; // head not yet complete, oldest first
     QSet<QObject *> m_upgraded; // handed to the WebSocket server
 };

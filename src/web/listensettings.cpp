@@ -6,6 +6,7 @@
 namespace {
 const char *const kAddressesKey = "Settings/LISTENADDRESSES";
 const char *const kOriginsKey = "Settings/ALLOWEDORIGINS";
+const char *const kHostsKey = "Settings/ALLOWEDHOSTS";
 
 // QSettings gives a list for "a, b" and a string for "a".
 QStringList listValue(const QSettings &settings, const char *key)
@@ -38,6 +39,7 @@ ListenSettings ListenSettings::fromFile(const QString &iniPath)
     if (!addresses.isEmpty())
         result.m_addresses = addresses;
     result.m_allowedOrigins = listValue(settings, kOriginsKey);
+    result.m_allowedHosts = listValue(settings, kHostsKey);
     return result;
 }
 

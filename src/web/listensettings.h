@@ -9,7 +9,9 @@
 //   LISTENADDRESSES  addresses to listen on instead of 127.0.0.1 and ::1
 //                    (unsafe: any other address opens the pad to the network)
 //   ALLOWEDORIGINS   origins of the pages that may connect; empty: any page
-// Both are comma-separated lists.
+//   ALLOWEDHOSTS     names besides loopback ones by which pages may reach
+//                    the service (the Host a browser sends)
+// All are comma-separated lists.
 class ListenSettings
 {
 public:
@@ -19,11 +21,14 @@ public:
     QList<QHostAddress> addresses() const { return m_addresses; }
     bool loopbackOnly() const;
     QStringList allowedOrigins() const { return m_allowedOrigins; }
+    QStringList allowedHosts() const { return m_allowedHosts; }
 
     void setAddresses(const QList<QHostAddress> &addresses) { m_addresses = addresses; }
     void setAllowedOrigins(const QStringList &origins) { m_allowedOrigins = origins; }
+    void setAllowedHosts(const QStringList &hosts) { m_allowedHosts = hosts; }
 
 private:
     QList<QHostAddress> m_addresses;
     QStringList m_allowedOrigins;
+    QStringList m_allowedHosts;
 };
