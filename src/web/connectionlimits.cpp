@@ -25,6 +25,24 @@ bool ConnectionLimits::mayKeepReceiving(qint64 bytesBeingReceived) const
     return bytesBeingReceived + requestBytesHeld() <= kRequestBudgetBytes;
 }
 
+bool ConnectionLimits::takeStatusRequest(StatusAllowance *allowance, qint64 nowMs)
+{
+    if (allowance->refilledAtMs < 0)
+        allowance->refilledAtMs = nowMs;
+    const qint64 earned = (nowMs - allowance->refilledAtMs) * kStatusPerSecond / 1000;
+    if (earned > 0) {
+        allowance->left = int(qMin<qint64>(kStatusBurst, allowance->left + earned));
+        // A full allowance earns nothing while it waits.
+        allowance->refilledAtMs = allowance->left == kStatusBurst
+                                      ? nowMs
+                                      : allowance->refilledAtMs + earned * 1000 / kStatusPerSecond;
+    }
+    if (allowance->left == 0)
+        return false;
+    --allowance->left;
+    return true;
+}
+
 // Beyond the budget, a page with nothing waiting still gets a small request
 // in (a cancel while others flood), and a large request is taken while no
 // other is held (one replay at the size limit always fits).

@@ -70,6 +70,14 @@ public:
     // many, then this many a second; more are ignored.
     static constexpr int kStatusBurst = 5;
     static constexpr int kStatusPerSecond = 5;
+    // What is left of one connection's status requests.
+    struct StatusAllowance {
+        int left = kStatusBurst;
+        qint64 refilledAtMs = -1;
+    };
+    // True when a status request made at `nowMs` (any steady clock) is
+    // within the allowance, which it then uses up by one.
+    static bool takeStatusRequest(StatusAllowance *allowance, qint64 nowMs);
 
     bool mayAccept(int openConnections) const;
     bool mayHoldHead(int unfinishedHeads) const;

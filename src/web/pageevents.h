@@ -1,20 +1,28 @@
 #pragma once
 
+#include "web/connectionlimits.h"
 #include "web/listensettings.h"
 #include "web/savedsignature.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QQueue>
 #include <QSet>
 
 class CorvanSign;
 class QJsonObject;
+struct tagDEVICE_INFO;
 class WebsocketHandler;
 
 // The extended messages a page may opt into: a page that sends "2100" on its
 // connection (and only such a page) hears the results of signings, the
 // driver's errors and pads coming and going, and may ask for the driver's
 // status. Pages that never subscribe see exactly what they saw before.
+// Status requests never hold the GUI thread on the pad: the pad is asked
+// without waiting for it, one query at a time, and every request made while
+// it runs gets its answer. A page's status requests beyond its allowance
+// (ConnectionLimits) are ignored.
 // Lives in the GUI thread; sends through the server, which may be elsewhere.
 class PageEvents : public QObject
 {
@@ -43,7 +51,9 @@ public slots:
 
 private:
     void onPageMessage(quint64 page, const QString &message);
-    void sendStatus(quint64 page);
+    void askStatus(quint64 page);
+    void onDeviceInfoQueried(int code, const tagDEVICE_INFO &info);
+    void forgetPage(quint64 page);
     void publish(const QJsonObject &message);
     void deviceEvent(const char *event, const QString &model, int vid, int pid);
 
@@ -51,5 +61,9 @@ private:
     CorvanSign *m_pad;
     ListenSettings m_settings;
     QSet<quint64> m_subscribers;
+    QHash<quint64, ConnectionLimits::StatusAllowance> m_statusAllowances;
+    QElapsedTimer m_clock; // for the allowances
+    QHash<quint64, int> m_statusesOwed; // pages waiting on the pad's answer, and how many answers
+    bool m_padAsked = false;
     QQueue<QString> m_commandSources; // commands taken, their results not yet sent
 };

@@ -104,6 +104,32 @@ private slots:
         QCOMPARE(refused[0] + refused[1], 0); // two at a time never reach the budget
         QCOMPARE(limits.requestBytesHeld(), 0);
     }
+
+    // Times are passed in, so the allowance is checked without waiting.
+    void statusRequestsComeInABurstThenAtTheSteadyRate()
+    {
+        ConnectionLimits::StatusAllowance allowance;
+        const qint64 start = 1000000;
+        for (int i = 0; i < ConnectionLimits::kStatusBurst; ++i)
+            QVERIFY(ConnectionLimits::takeStatusRequest(&allowance, start));
+        QVERIFY(!ConnectionLimits::takeStatusRequest(&allowance, start));
+        const qint64 interval = 1000 / ConnectionLimits::kStatusPerSecond;
+        QVERIFY(!ConnectionLimits::takeStatusRequest(&allowance, start + interval - 1));
+        QVERIFY(ConnectionLimits::takeStatusRequest(&allowance, start + interval));
+        QVERIFY(!ConnectionLimits::takeStatusRequest(&allowance, start + interval));
+
+        // A minute of asking as fast as possible gets the steady rate.
+        int taken = 0;
+        for (qint64 t = start + interval; t < start + interval + 60000; ++t)
+            taken += ConnectionLimits::takeStatusRequest(&allowance, t) ? 1 : 0;
+        QVERIFY2(qAbs(taken - 60 * ConnectionLimits::kStatusPerSecond) <= 1, qPrintable(QString::number(taken)));
+
+        // A long quiet earns no more than a burst.
+        const qint64 later = start + 3600000;
+        for (int i = 0; i < ConnectionLimits::kStatusBurst; ++i)
+            QVERIFY(ConnectionLimits::takeStatusRequest(&allowance, later));
+        QVERIFY(!ConnectionLimits::takeStatusRequest(&allowance, later));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestConnectionLimits)
