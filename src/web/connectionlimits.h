@@ -25,11 +25,14 @@
 class ConnectionLimits
 {
 public:
-    // Connections: open ones, and those whose request head is not complete.
+    // Connections past their request head (pages, and plain requests being
+    // answered); beyond them a connection is refused with 503.
     static constexpr int kMaxConnections = 64;
-    // Beyond this many unfinished heads the oldest one is dropped, so heads
-    // sent slowly never lock out a page that sends its head at once.
-    static constexpr int kMaxPendingHeads = 16;
+    // Connections whose request head is not complete, counted apart: more
+    // than a crowd of slow clients holds, so a page's head is read before
+    // anyone's is dropped; beyond them the oldest one is dropped. A head
+    // holds at most kMaxHeadBytes (8 MiB for all of them).
+    static constexpr int kMaxPendingHeads = 256;
     // A line of a request head (as Qt's own server), and the whole head:
     // browsers send every cookie of 127.0.0.1 whatever the port.
     static constexpr int kMaxHeadLineBytes = 8 * 1024;

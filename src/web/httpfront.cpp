@@ -203,12 +203,13 @@ int HttpFront::acceptNext(QTcpServer *server)
     }
 }
 
-// A connection beyond the bounds takes the place of the oldest unfinished
-// head, which a page sends at once and only a slow or idle client holds; with
-// no head to drop, it is refused with 503.
+// A connection beyond the bound of unfinished heads takes the place of the
+// oldest one, which a page sends at once and only a slow or idle client
+// holds; beyond the bound of connections past their head it is refused with
+// 503.
 bool HttpFront::makeRoomFor(QTcpSocket *socket)
 {
-    if ((!m_limits->mayAccept(m_open.size()) || !m_limits->mayHoldHead(m_pending.size())) && !m_pending.isEmpty()) {
+    if (!m_limits->mayHoldHead(m_pending.size()) && !m_pending.isEmpty()) {
         QTcpSocket *oldest = m_pending.first();
         qWarning().noquote() << "WebSocket server: dropping the unfinished request head of" << peerOf(oldest)
                              << "for a new connection";
@@ -216,9 +217,10 @@ bool HttpFront::makeRoomFor(QTcpSocket *socket)
         oldest->abort();
         oldest->deleteLater();
     }
-    if (m_limits->mayAccept(m_open.size()))
+    const int pastTheirHead = m_open.size() - m_pending.size();
+    if (m_limits->mayAccept(pastTheirHead))
         return true;
-    qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "(503) -" << m_open.size()
+    qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "(503) -" << pastTheirHead
                          << "connections open";
     socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     socket->disconnectFromHost();

@@ -28,7 +28,7 @@ class HttpFront : public QObject
 public:
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
-    static constexpr int kAcceptsPerTurn = ConnectionLimits::kMaxPendingHeads / 2;
+    static constexpr int kAcceptsPerTurn = 8;
 
     // `limits` belongs to the caller and outlives the front.
     HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, const ConnectionLimits *limits,

@@ -355,7 +355,7 @@ private slots:
             QVERIFY(waitConnected(*slow.back()));
             slow.back()->write("GET / HTTP/1.1\r\n");
             QVERIFY(slow.back()->waitForBytesWritten(1000));
-            QTest::qWait(20); // accepted in this order
+            QTest::qWait(2); // accepted in this order
         }
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropping the unfinished request head of .* for a new"));
         QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 200);
