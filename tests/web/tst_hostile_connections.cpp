@@ -136,6 +136,7 @@ private slots:
             WsClient page;
             QVERIFY2(page.open(36325, 5000),
                      qPrintable(QString("round %1\n").arg(round) + s.driver->output().right(1500)));
+            qInfo() << "handshake in" << served.elapsed() << "ms";
             QVERIFY2(served.elapsed() < 1000, qPrintable(QString("handshake in %1 ms").arg(served.elapsed())));
 
             served.restart();
@@ -145,6 +146,7 @@ private slots:
             QByteArray reply;
             QVERIFY(QTest::qWaitFor([&] { return (reply += plain.readAll()).contains("\r\n\r\n"); }, 5000));
             QVERIFY2(reply.startsWith("HTTP/1.1 200"), reply.left(100).constData());
+            qInfo() << "GET / in" << served.elapsed() << "ms";
             QVERIFY2(served.elapsed() < 1000, qPrintable(QString("GET / in %1 ms").arg(served.elapsed())));
         }
         dribble.stop();
