@@ -5,11 +5,12 @@
 #include "support/filesizelimit.h"
 
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
 
 #include <condition_variable>
 #include <cstdio>

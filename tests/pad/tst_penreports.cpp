@@ -1,6 +1,8 @@
 #include "pad/penreports.h"
 
-#include <QtTest>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
 
 #include <array>
 
