@@ -7,13 +7,14 @@ CMAKE_FLAGS ?=
 
 # Configuring needs only what was installed just before: the driver alone
 # needs the build group; tests and the demo runner the test group as well.
+# Every build compiles through ccache (its own group).
 build:
-	scripts/install-deps.sh build
+	scripts/install-deps.sh build ccache
 	cmake -S . -B $(BUILD) -DZQ_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-tests:
-	scripts/install-deps.sh build test
+	scripts/install-deps.sh build test ccache
 	cmake -S . -B $(BUILD) -DZQ_BUILD_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
@@ -48,7 +49,7 @@ check-tsan:
 
 # Cross-built for aarch64, in-process tests under qemu-user (scripts/check-arm64.sh).
 check-arm64:
-	scripts/install-deps.sh arm64
+	scripts/install-deps.sh arm64 ccache
 	JOBS=$(JOBS) scripts/check-arm64.sh build-arm64
 
 # A fresh Debian 12 machine, proved in clean roots: the build with only the
@@ -61,7 +62,7 @@ check-clean-root:
 # ASan, UBSan); any crash, leak or hang fails.
 FUZZ_SECONDS ?= 60
 fuzz:
-	scripts/install-deps.sh build fuzz
+	scripts/install-deps.sh build fuzz ccache
 	cmake -S . -B build-fuzz -DZQ_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	      -DZQ_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build build-fuzz -j$(JOBS)
@@ -78,7 +79,7 @@ soak: build-tests
 
 # .deb packages for amd64 and arm64 in packages/ (scripts/make-packages.sh).
 package:
-	scripts/install-deps.sh build arm64
+	scripts/install-deps.sh build arm64 ccache
 	JOBS=$(JOBS) scripts/make-packages.sh packages
 
 clean:
