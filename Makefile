@@ -34,18 +34,19 @@ demo: build-tests
 	scripts/install-deps.sh browser
 	scripts/demo.sh $(DEMO_OUTPUT)
 
-# AddressSanitizer together with UndefinedBehaviorSanitizer.
 # The driver on the virtual pad under load, measured from a page: one table.
 bench: build-tests
 	scripts/install-deps.sh bench
 	ZQ_BIN_DIR=$(CURDIR)/$(BUILD)/bin ZQ_LIB_DIR=$(CURDIR)/$(BUILD)/lib \
 	    tests/support/run-isolated.sh -- $(BUILD)/bin/zqbench
 
+# AddressSanitizer together with UndefinedBehaviorSanitizer, and
+# ThreadSanitizer: builds of the tests alone, without the bench and the demo runner.
 check-asan:
-	$(MAKE) check BUILD=build-asan CMAKE_FLAGS=-DZQ_SANITIZE=address SANITIZED=1
+	$(MAKE) check BUILD=build-asan CMAKE_FLAGS="-DZQ_SANITIZE=address -DZQ_BUILD_TOOLS=OFF" SANITIZED=1
 
 check-tsan:
-	$(MAKE) check BUILD=build-tsan CMAKE_FLAGS=-DZQ_SANITIZE=thread SANITIZED=1
+	$(MAKE) check BUILD=build-tsan CMAKE_FLAGS="-DZQ_SANITIZE=thread -DZQ_BUILD_TOOLS=OFF" SANITIZED=1
 
 # Cross-built for aarch64, in-process tests under qemu-user (scripts/check-arm64.sh).
 check-arm64:

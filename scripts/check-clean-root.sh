@@ -3,8 +3,9 @@
 # purpose (mmdebstrap --variant=apt bookworm, from this machine's apt sources;
 # none of this machine's packages enter them).
 #  1. Build: the checkout in a clean root, with nothing but what
-#     scripts/install-deps.sh installs there, configured, built, and its
-#     in-process tests run. A package missing from the install lists fails here.
+#     scripts/install-deps.sh installs there, configured as make check
+#     configures it (every library and tool it looks for), the in-process tests
+#     built and run. A package missing from the install lists fails here.
 #  2. Packages: make package, then scripts/check-packages.sh installs the amd64
 #     .deb into another clean root and checks both .debs.
 # Each step says how long it took.
@@ -60,8 +61,9 @@ step() {
 }
 step deps "scripts/install-deps.sh build test"
 phase "clean root: scripts/install-deps.sh build test"
-step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON && cmake --build build -j${JOBS:-2}"
-phase "clean root: configure and build"
+step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON &&
+    cmake --build build -j${JOBS:-2} --target inprocess_tests"
+phase "clean root: configure, build the in-process tests"
 scripts/in-root.sh "$root" sh -c "cd '$PWD' &&
     ctest --test-dir build -L '^inprocess\$' --output-on-failure -j${JOBS:-2}"
 phase "clean root: ctest -L inprocess"
