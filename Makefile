@@ -24,7 +24,7 @@ run: build
 # Sanitized builds (SANITIZED=1) run through scripts/ctest-sanitized.sh.
 check: build-tests
 	scripts/install-deps.sh browser
-	if [ "$(SANITIZED)" = 1 ]; then scripts/ctest-sanitized.sh $(BUILD); \
+	if [ "$(SANITIZED)" = 1 ]; then JOBS=$(JOBS) scripts/ctest-sanitized.sh $(BUILD); \
 	else ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS); fi
 
 # One complete signing on the virtual pad through the sample page; the files
