@@ -166,6 +166,32 @@ private slots:
         hid_close(dev);
     }
 
+    // What a test waits on to know the host has taken every report.
+    void readerTellsWhatIsUnreadAndWhoWaits()
+    {
+        QVERIFY(m_sim.plug("qz07"));
+        QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
+        hid_device *dev = hid_open(0x28bd, 0x600c, nullptr);
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 0"));
+        QVERIFY(m_sim.report("0201"));
+        QVERIFY(m_sim.report("0202"));
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 2 waiting 0"));
+        QVERIFY(!m_sim.waitUntilAllRead(50));   // unread reports, nobody reading
+        std::atomic<int> taken{0};
+        std::thread reader([&] {
+            QByteArray report;
+            while (readOne(dev, report, -1) > 0)
+                ++taken;
+        });
+        QVERIFY(m_sim.waitUntilAllRead());
+        QCOMPARE(taken.load(), 2);   // both taken before the reader waited again
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 1"));
+        QCOMPARE(m_sim.command("reader now"), QString("error: usage: reader"));
+        hid_close(dev);   // ends the waiting read
+        reader.join();
+        QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
+    }
+
     void unplugEndsAWaitingRead()
     {
         QVERIFY(m_sim.plug("kz07"));
@@ -175,7 +201,7 @@ private slots:
             QByteArray report;
             result = readOne(dev, report, -1);
         });
-        QTest::qWait(100);
+        QVERIFY(m_sim.waitUntilAllRead());   // the read waits inside the library
         QCOMPARE(result.load(), 1);
         QVERIFY(m_sim.unplug("kz07"));
         reader.join();
@@ -284,7 +310,7 @@ private slots:
             QByteArray report;
             result = readOne(dev, report, -1);
         });
-        QTest::qWait(50);
+        QVERIFY(m_sim.waitUntilAllRead());   // the read waits inside the library
         QVERIFY(m_sim.fault("fail-read"));
         reader.join();
         QCOMPARE(result.load(), -1);

@@ -30,6 +30,12 @@ public:
     QStringList status() const;
     // Waits until something serves the socket (a child that is starting up).
     bool waitReady(int waitMs = 10000) const;
+    // Waits until the host has taken every report the open pad sent and is
+    // back in a read for more: what it does with a report is done by then.
+    // Runs the event loop meanwhile.
+    bool waitUntilAllRead(int waitMs = 10000) const;
+    // Waits until the stroke playing now has sent `steps` steps, or ended.
+    bool waitForStrokeSteps(int steps, int waitMs = 10000) const;
 
     QString socketPath() const { return m_socketPath; }
     static QString defaultSocketPath();
