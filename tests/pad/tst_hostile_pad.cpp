@@ -7,6 +7,13 @@
 
 #include <QtTest>
 
+namespace {
+// The driver's log lines for a current pad pulled out, and for an error box
+// (a failed query shows one).
+const QString kPadRemoved = QString::fromUtf8("设备拔出： ");
+const QString kErrorBoxLogged = QString::fromUtf8("错误:");
+}
+
 class TestHostilePad : public QObject
 {
     Q_OBJECT
@@ -27,6 +34,16 @@ private:
     // A new page's handshake is served by the GUI thread: it completing
     // means that thread is not stuck on the pad. A pad query may hold it
     // for the query's time limit (3 s), no longer.
+    int blanks() const
+    {
+        int count = 0;
+        for (const ImageMessage &m : s.images())
+            count += m.drawing ? 0 : 1;
+        return count;
+    }
+
+    int logged(const QString &text) { return s.driver->output().count(text); }
+
     static bool guiThreadAnswers()
     {
         WsClient probe;
@@ -40,30 +57,29 @@ private slots:
     {
         startSigning();
         QVERIFY(s.pad->command("stroke demo").startsWith("ok"));
-        QTest::qWait(300);
+        QVERIFY(s.pad->waitForStrokeSteps(60));
+        const int removals = logged(kPadRemoved);
         QVERIFY(s.pad->unplug("qz07"));
-        QTest::qWait(500);
+        QVERIFY(QTest::qWaitFor([&] { return logged(kPadRemoved) > removals; }, 10000));
         QVERIFY(s.driver->isRunning());
         QVERIFY(guiThreadAnswers());
-        QVERIFY(s.pad->plug("qz07"));
-        s.settle();
+        QVERIFY(s.plugAndWaitForDriver("qz07"));
+        const int before = blanks();
         s.request("2024");
-        s.settle();
+        QVERIFY(s.waitForBlankImages(before + 1));
     }
 
     void pluggedInAndOutRepeatedlyLeaksNothing()
     {
         const qint64 pid = s.driver->pid();
         QVERIFY(s.pad->unplug("qz07"));
-        QVERIFY(s.pad->plug("qz07"));
-        s.settle();
+        QVERIFY(s.plugAndWaitForDriver("qz07"));
         const int descriptors = procstats::descriptors(pid);
         const int threads = procstats::threads(pid);
         for (int i = 0; i < 30; ++i) {
+            // The driver sees the removal before the arrival it waits for.
             QVERIFY(s.pad->unplug("qz07"));
-            QTest::qWait(100);
-            QVERIFY(s.pad->plug("qz07"));
-            QTest::qWait(100);
+            QVERIFY(s.plugAndWaitForDriver("qz07"));
         }
         QTRY_VERIFY_WITH_TIMEOUT(procstats::descriptors(pid) <= descriptors + 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(procstats::threads(pid) <= threads + 1, 10000);
@@ -72,11 +88,13 @@ private slots:
 
     void aStalledPadDuringTheSerialQuery()
     {
+        const int failures = logged(kErrorBoxLogged);
         QVERIFY(s.pad->fault("stall"));
         s.request("2040");
         QVERIFY(guiThreadAnswers());
         QVERIFY(s.pad->fault("none"));
-        QTest::qWait(3500); // the stalled query's time limit
+        // The stalled query gives up at its time limit and says so.
+        QVERIFY(QTest::qWaitFor([&] { return logged(kErrorBoxLogged) > failures; }, 10000));
         QVERIFY(answersSerialRequest(s, s.page));
     }
 
@@ -84,12 +102,12 @@ private slots:
     {
         startSigning();
         QVERIFY(s.playDemoSignature());
-        s.settle();
+        const int before = blanks();
         QVERIFY(s.pad->fault("stall"));
         s.request("2022");
         QVERIFY(guiThreadAnswers());
         QVERIFY(s.pad->fault("none"));
-        s.settle();
+        QVERIFY(s.waitForBlankImages(before + 1, 20000)); // the confirm was carried out
         QVERIFY(s.driver->isRunning());
     }
 
@@ -97,14 +115,16 @@ private slots:
     {
         startSigning();
         QVERIFY(s.pad->command("stroke demo").startsWith("ok"));
-        QTest::qWait(300);
+        QVERIFY(s.pad->waitForStrokeSteps(60));
+        const int failures = logged("pad read failed; retrying");
         QVERIFY(s.pad->fault("fail-read"));
-        QTest::qWait(500);
+        QVERIFY(QTest::qWaitFor([&] { return logged("pad read failed; retrying") > failures; }, 10000));
         QVERIFY(guiThreadAnswers());
         QVERIFY(s.pad->fault("none"));
         QTRY_VERIFY_WITH_TIMEOUT(s.pad->status().contains("stroke idle"), 30000);
+        const int before = blanks();
         s.request("2024");
-        s.settle();
+        QVERIFY(s.waitForBlankImages(before + 1, 20000));
         QVERIFY(s.driver->isRunning());
     }
 
@@ -113,8 +133,7 @@ private slots:
         // A failed read may have let the pad go: plugging it in again is
         // what the person at the desk would do.
         QVERIFY(s.pad->unplug("qz07"));
-        QVERIFY(s.pad->plug("qz07"));
-        s.settle();
+        QVERIFY(s.plugAndWaitForDriver("qz07"));
         QVERIFY(signsNormally(s));
         QCOMPARE(s.driver->terminate(), 0);
     }
