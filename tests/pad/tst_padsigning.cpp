@@ -34,6 +34,8 @@ public slots:
 
 namespace {
 const char *const kReaderEnded = "xxxxxInputDataThread---结束：";
+// How long a stopped reader is watched for reads it must no longer make.
+constexpr int kNoReadsWatchMs = 300;
 
 int readerEndings(const MessageLog &messages)
 {
@@ -212,7 +214,7 @@ private slots:
         QCOMPARE(m_sign->ExitSign(), 0);
         QCOMPARE(readerEndings(messages), 1); // before ExitSign returned
         QVERIFY(m_sim.clearLog());
-        QTest::qWait(300);
+        QTest::qWait(kNoReadsWatchMs); // a reader left running would read every few ms
         QCOMPARE(m_sim.log(), QStringList()); // nothing reads any more
 
         // The same reader starts again for the next signing.
@@ -232,7 +234,9 @@ private slots:
         MessageLog messages;
         QVERIFY(m_sim.fault("fail-read"));
         QTRY_VERIFY(!messages.texts().filter("pad read failed").isEmpty());
-        QTest::qWait(300); // several failed reads
+        QVERIFY(m_sim.clearLog());
+        // Several failed reads, each logged by the pad as it fails.
+        QTRY_VERIFY(m_sim.log().filter(QRegularExpression("^read 1256 ")).size() >= 3);
         QVERIFY(m_sim.fault("none"));
         for (int i = 1; i <= 20; ++i)
             QVERIFY(m_sim.ok(QString("pen %1 200 300").arg(100 + i)));
@@ -319,7 +323,7 @@ private slots:
         QCOMPARE(m_sign->StartSign(), 0);
         QVERIFY(m_sim.ok("pen 7 8 9"));
         QTRY_COMPARE(m_sink->samples.size(), 1);
-        QTest::qWait(100);
+        // Had a stale report been kept, it would have come before this one.
         QCOMPARE(text(m_sink->samples), QString("(7,8,9,-1)"));
     }
 
