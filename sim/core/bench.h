@@ -89,6 +89,10 @@ public:
     libusb_context *defaultContext = nullptr;
     int defaultContextUsers = 0;
     int nextCallbackHandle = 1;
+    // Times the host looked for device changes: event-handling calls, counted
+    // once their callbacks have returned, and device-list reads. A test waits
+    // for two more looks to know that a monitor has seen a change.
+    unsigned long hostLooks = 0;
 
     static bool hotplugByDefault();   // PADSIM_HOTPLUG=off turns it off
     void logCall(const std::string &line);

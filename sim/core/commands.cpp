@@ -208,6 +208,13 @@ std::string reader(Bench &bench, const Words &words)
            + std::to_string(device->handle->readers);
 }
 
+std::string looks(Bench &bench, const Words &words)
+{
+    if (words.size() != 1)
+        throw Failure{"usage: looks"};
+    return "ok looks " + std::to_string(bench.hostLooks);
+}
+
 std::string fault(Bench &bench, const Words &words)
 {
     if (words.size() < 2)
@@ -283,6 +290,7 @@ std::string help()
         "button confirm|resign|cancel",
         "stroke FILE|demo [rate HZ|max] | stroke stop",
         "reader",
+        "looks",
         "fault none|stall|fail-open|fail-write|fail-start|fail-read|fail-list|fail-init|fail-hotplug|fail-descriptor|"
         "fail-string",
         "hotplug on|off",
@@ -361,6 +369,8 @@ std::string runCommand(const std::string &line)
             return button(bench, words);
         if (name == "reader")
             return reader(bench, words);
+        if (name == "looks")
+            return looks(bench, words);
         if (name == "fault")
             return fault(bench, words);
         if (name == "hotplug")

@@ -404,7 +404,7 @@ private slots:
         startSigning("kz07", 2);
         QSignalSpy out(m_sign.get(), &CorvanSign::deviceOut);
         QVERIFY(m_sim.unplug("046d:c077"));
-        QTest::qWait(600); // two monitor ticks
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor saw it go
         QCOMPARE(out.size(), 0);
         QVERIFY(isStartSignOn);
         QVERIFY(m_sim.ok("pen 1 2 3"));
@@ -432,7 +432,7 @@ private slots:
         QTRY_COMPARE(in.size(), 2);
         QCOMPARE(m_sign->InitDeviceStatus(), 0);
         QVERIFY(m_sim.plugUsb("1a2b:3c4d"));
-        QTest::qWait(600); // two monitor ticks
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor saw it come
         QCOMPARE(in.size(), 2);
     }
 };

@@ -192,6 +192,26 @@ private slots:
         QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
     }
 
+    // What a test waits on to know a monitor has looked for changes.
+    void looksCountEventHandlingAndDeviceLists()
+    {
+        const long before = m_sim.hostLooks();
+        QVERIFY(before >= 0);
+        libusb_context *ctx = nullptr;
+        QCOMPARE(libusb_init(&ctx), 0);
+        libusb_device **list = nullptr;
+        QVERIFY(libusb_get_device_list(ctx, &list) >= 0);
+        libusb_free_device_list(list, 1);
+        QCOMPARE(m_sim.hostLooks(), before + 1);
+        timeval zero{0, 0};
+        QCOMPARE(libusb_handle_events_timeout_completed(ctx, &zero, nullptr), 0);
+        QCOMPARE(m_sim.hostLooks(), before + 2);
+        QVERIFY(m_sim.waitForHostLooks(before, 2, 0));
+        QVERIFY(!m_sim.waitForHostLooks(before, 3, 50));   // nobody looks meanwhile
+        libusb_exit(ctx);
+        QCOMPARE(m_sim.command("looks now"), QString("error: usage: looks"));
+    }
+
     void unplugEndsAWaitingRead()
     {
         QVERIFY(m_sim.plug("kz07"));

@@ -129,6 +129,17 @@ bool PadSim::waitUntilAllRead(int waitMs) const
     return QTest::qWaitFor(allRead, waitMs);
 }
 
+long PadSim::hostLooks() const
+{
+    const QString reply = command("looks");
+    return reply.startsWith("ok looks ") ? reply.section(' ', 2, 2).toLong() : -1;
+}
+
+bool PadSim::waitForHostLooks(long since, int more, int waitMs) const
+{
+    return since >= 0 && QTest::qWaitFor([&] { return hostLooks() >= since + more; }, waitMs);
+}
+
 bool PadSim::waitForStrokeSteps(int steps, int waitMs) const
 {
     const auto reached = [&] {

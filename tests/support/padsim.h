@@ -34,6 +34,11 @@ public:
     // back in a read for more: what it does with a report is done by then.
     // Runs the event loop meanwhile.
     bool waitUntilAllRead(int waitMs = 10000) const;
+    // How many times the host looked for device changes so far (`looks`).
+    long hostLooks() const;
+    // Waits until the host looked `more` times after `since`: once it looked
+    // twice after a change, its monitor has seen the change.
+    bool waitForHostLooks(long since, int more = 2, int waitMs = 10000) const;
     // Waits until the stroke playing now has sent `steps` steps, or ended.
     bool waitForStrokeSteps(int steps, int waitMs = 10000) const;
 
