@@ -116,6 +116,7 @@ struct hid_device_
 {
     std::shared_ptr<padsim::Device> device;
     std::deque<padsim::Bytes> unread;
+    unsigned long dropped = 0;  // reports lost to a full unread queue, oldest first
     bool closing = false;  // hid_close has begun: reads return -1
     int readers = 0;       // threads inside a read on this handle
     std::wstring error;

@@ -193,7 +193,8 @@ std::string reply(Bench &bench, const Words &words)
 }
 
 // How far the host's reading has come on the open pad: the reports it has
-// not taken yet, and its threads waiting inside a read now. "unread 0
+// not taken yet, its threads waiting inside a read now, and the reports lost
+// since it opened the pad because it fell a full queue behind. "unread 0
 // waiting 1" after the pad sent something means the host took every report
 // and is back for more: whatever it does with a report it did before it read
 // again. A test waits on this instead of guessing how long the host needs.
@@ -205,7 +206,7 @@ std::string reader(Bench &bench, const Words &words)
     if (!device->handle)
         throw Failure{"no pad is open"};
     return "ok unread " + std::to_string(device->handle->unread.size()) + " waiting "
-           + std::to_string(device->handle->readers);
+           + std::to_string(device->handle->readers) + " dropped " + std::to_string(device->handle->dropped);
 }
 
 std::string looks(Bench &bench, const Words &words)

@@ -153,7 +153,10 @@ private slots:
         file.close();
 
         startSigning(model, index);
-        QVERIFY(m_sim.ok("stroke " + file.fileName() + " rate 400"));
+        // As fast as the reader takes them: a fixed rate could outrun a reader
+        // held up by a busy machine, and the pad, as hidapi, drops what its
+        // full queue cannot hold.
+        QVERIFY(m_sim.ok("stroke " + file.fileName() + " rate max"));
         QTRY_COMPARE_WITH_TIMEOUT(m_sink->samples.size(), kSamples + 1, 20000);
         for (int i = 0; i < kSamples; ++i) {
             const TOUCH_INFO &t = m_sink->samples[i];

@@ -142,6 +142,7 @@ private slots:
         for (int i = 0; i < 35; ++i)
             QVERIFY(m_sim.report(QString("aa%1").arg(i, 2, 16, QChar('0'))));
         QCOMPARE(m_sim.command("report ff"), QString("ok queued 30"));
+        QCOMPARE(m_sim.droppedReports(), 6L);
         QByteArray report;
         QCOMPARE(readOne(dev, report, 0), 2);
         QCOMPARE(report, QByteArray::fromHex("aa06"));   // the six oldest were dropped
@@ -172,10 +173,10 @@ private slots:
         QVERIFY(m_sim.plug("qz07"));
         QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
         hid_device *dev = hid_open(0x28bd, 0x600c, nullptr);
-        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 0"));
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 0 dropped 0"));
         QVERIFY(m_sim.report("0201"));
         QVERIFY(m_sim.report("0202"));
-        QCOMPARE(m_sim.command("reader"), QString("ok unread 2 waiting 0"));
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 2 waiting 0 dropped 0"));
         QVERIFY(!m_sim.waitUntilAllRead(50));   // unread reports, nobody reading
         std::atomic<int> taken{0};
         std::thread reader([&] {
@@ -185,7 +186,7 @@ private slots:
         });
         QVERIFY(m_sim.waitUntilAllRead());
         QCOMPARE(taken.load(), 2);   // both taken before the reader waited again
-        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 1"));
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 1 dropped 0"));
         QCOMPARE(m_sim.command("reader now"), QString("error: usage: reader"));
         hid_close(dev);   // ends the waiting read
         reader.join();

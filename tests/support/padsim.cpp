@@ -123,10 +123,16 @@ bool PadSim::waitUntilAllRead(int waitMs) const
 {
     const auto allRead = [this] {
         const QStringList words = command("reader").split(' ');
-        // "ok unread N waiting M"
-        return words.size() == 5 && words[2] == "0" && words[4].toInt() > 0;
+        // "ok unread N waiting M dropped K"
+        return words.size() == 7 && words[2] == "0" && words[4].toInt() > 0;
     };
     return QTest::qWaitFor(allRead, waitMs);
+}
+
+long PadSim::droppedReports() const
+{
+    const QStringList words = command("reader").split(' ');
+    return words.size() == 7 ? words[6].toLong() : -1;
 }
 
 long PadSim::hostLooks() const
