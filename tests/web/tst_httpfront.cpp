@@ -23,6 +23,9 @@
 namespace {
 
 // The server runs in this thread: clients wait with the event loop running.
+// How long the front is watched for something that must not happen.
+constexpr int kAbsenceWatchMs = 300;
+
 bool waitConnected(QTcpSocket &socket)
 {
     return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState
@@ -323,7 +326,7 @@ private slots:
                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
         QVERIFY(waitReadable(raw));
         QVERIFY(raw.readAll().startsWith("HTTP/1.1 403"));
-        QTest::qWait(300);
+        QTest::qWait(kAbsenceWatchMs); // no refused page's message reaches the handler
         QCOMPARE(received.count(), 1);
         QCOMPARE(handler.clientCount(), 1);
 
@@ -355,8 +358,9 @@ private slots:
             QVERIFY(waitConnected(*slow.back()));
             slow.back()->write("GET / HTTP/1.1\r\n");
             QVERIFY(slow.back()->waitForBytesWritten(1000));
-            QTest::qWait(2); // accepted in this order
         }
+        // Connections are accepted in the order they were made, so this
+        // one takes the place of the first.
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropping the unfinished request head of .* for a new"));
         QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 200);
         QTRY_VERIFY(slow.front()->state() == QAbstractSocket::UnconnectedState);
