@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
