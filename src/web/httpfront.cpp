@@ -210,7 +210,7 @@ int HttpFront::acceptNext(QTcpServer *server)
 bool HttpFront::makeRoomFor(QTcpSocket *socket)
 {
     if (!m_limits->mayHoldHead(m_pending.size()) && !m_pending.isEmpty()) {
-        QTcpSocket *oldest = m_pending.first();
+        auto *oldest = static_cast<QTcpSocket *>(m_pending.first());
         qWarning().noquote() << "WebSocket server: dropping the unfinished request head of" << peerOf(oldest)
                              << "for a new connection";
         forget(oldest);
@@ -280,7 +280,7 @@ void HttpFront::resumeAccepting()
 
 void HttpFront::forget(QObject *socket)
 {
-    m_pending.removeOne(static_cast<QTcpSocket *>(socket));
+    m_pending.removeOne(socket);
     m_upgraded.remove(socket);
     if (m_open.remove(socket) && m_acceptPaused) {
         m_resumeTimer->stop();

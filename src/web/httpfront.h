@@ -78,6 +78,8 @@ private:
     bool m_acceptPaused = false;
     QSet<QTcpServer *> m_reportedFailures;
     QSet<QObject *> m_open;     // every accepted connection still alive
-    QList<QTcpSocket *> m_pending; // head not yet complete, oldest first
+    // Head not yet complete, oldest first. Held as QObject: forget() sees
+    // them while they are destroyed, no longer sockets.
+    QList<QObject *> m_pending;
     QSet<QObject *> m_upgraded; // handed to the WebSocket server
 };
