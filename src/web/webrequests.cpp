@@ -10,6 +10,7 @@
 #include "web/livepicture.h"
 #include "web/drawjobs.h"
 #include "web/outputdirectory.h"
+#include "web/pageevents.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -23,6 +24,15 @@ namespace {
 const int kJobsWaitMs = 5000;
 // A page's directory may be megabytes long; the log gets its start.
 const int kLoggedDirectoryChars = 256;
+const int kLoggedCodeChars = 32;
+
+// The codes handled here, and those PageEvents handles on its own.
+bool isKnownRequest(const QString &code)
+{
+    static const QStringList known{"2025", "2023", "2024", "2022", "2021", "2040", "2020",
+                                   QLatin1String(PageEvents::kSubscribe), QLatin1String(PageEvents::kStatus)};
+    return known.contains(code);
+}
 }
 
 void MainWindow::onTextMessageReceived(const QString &message)
@@ -33,10 +43,16 @@ void MainWindow::onTextMessageReceived(const QString &message)
         ~Handled() { server->requestHandled(message); }
     } handled{m_wsHandler, message};
     const WebRequest request = webrequest::parse(message);
-    if (!request.valid)
+    if (!request.valid) {
+        qWarning().noquote() << "request refused:" << request.refusal;
         return;
+    }
     const QString &code = request.bizcode;
     const QString &data = request.data;
+    if (!isKnownRequest(code)) {
+        qWarning().noquote() << "request ignored: no bizcode the driver knows:" << code.left(kLoggedCodeChars);
+        return;
+    }
 
     if (code == "2025")
         setOutputDirectory(data);
