@@ -69,6 +69,8 @@ private:
     // Draws from `from` to `to` and moves `from` there.
     void drawLineTo(QPoint *from, const QPoint &to);
     void SignAre(float x, float y);
+    void noteInk(const QPoint &p, double width);
+    QRect signCut() const;
     QByteArray encodedPicture(const char *format) const;
 
     mutable std::mutex m_mutex;
@@ -81,6 +83,8 @@ private:
     QImage image;
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
     QRect signArea;
+    QRect inkReach;  // every pixel the ink may touch
+    QRect inkMargin; // 15 pixels (or a wide pen's reach) around every inked point
     float preX = 0.0f;
     float preY = 0.0f;
     TOUCH_INFO_F s_touchinfo_f;
