@@ -66,6 +66,12 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
 {
     if (touching && isPenDown) {
         penWidth = penWidthFor(pressure);
+        // The signer's first segment never joins what a replay left: only
+        // the signer's ink is ever taken as the signature.
+        if (!inked && replayInked) {
+            image.fill(kBlank);
+            replayInked = false;
+        }
         const QPoint from = lastPoint;
         drawLineTo(&lastPoint, p);
         inked = true;
@@ -92,9 +98,11 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
     vPath_touch_info.append(s_touchinfo_f);
 }
 
-void ZqDraw::drawPathPoint(int x, int y, int pressure)
+bool ZqDraw::drawPathPoint(int x, int y, int pressure)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (inked)
+        return false;
     penWidth = 1.5;
     const QPoint p(x, y);
     if (pressure == 0) {
@@ -102,10 +110,12 @@ void ZqDraw::drawPathPoint(int x, int y, int pressure)
     } else if (isPathPenDown) {
         penWidth = penWidthFor(pressure);
         drawLineTo(&lastPathPoint, p);
+        replayInked = true;
     } else {
         isPathPenDown = true;
         lastPathPoint = p;
     }
+    return true;
 }
 
 void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
@@ -191,6 +201,7 @@ void ZqDraw::clearImage()
     inkReach = QRect();
     inkMargin = QRect();
     inked = false;
+    replayInked = false;
 }
 
 bool ZqDraw::saveImage(const QString &fileName, const QString &format)
@@ -299,4 +310,10 @@ QRect ZqDraw::signRect() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return signCut();
+}
+
+bool ZqDraw::holdsSignerInk() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return inked;
 }

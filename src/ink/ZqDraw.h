@@ -39,7 +39,9 @@ public:
     // One live sample already in canvas coordinates (no mapping, no area test).
     void drawPenLine_kz7(int x, int y, int pressure);
     // One replayed point in canvas coordinates: draws only, records nothing.
-    void drawPathPoint(int x, int y, int pressure);
+    // False, and nothing drawn, while the canvas holds a signer's ink: a
+    // replay never draws into a signature not yet saved or dropped.
+    bool drawPathPoint(int x, int y, int pressure);
 
     void clearImage();
     bool saveImage(const QString &fileName, const QString &format);
@@ -63,6 +65,8 @@ public:
     QImage picture() const;
     QVector<TOUCH_INFO_F> pathRecords() const;
     QRect signRect() const;
+    // True when a signer's segment was drawn since the last clear.
+    bool holdsSignerInk() const;
 
 private:
     void takeLiveSample(bool touching, const QPoint &p, int pressure);
@@ -89,5 +93,6 @@ private:
     float preY = 0.0f;
     TOUCH_INFO_F s_touchinfo_f;
     QVector<TOUCH_INFO_F> vPath_touch_info;
-    bool inked = false; // a live segment was drawn since the last clear
+    bool inked = false;       // a live segment was drawn since the last clear
+    bool replayInked = false; // a replayed segment was drawn since the last clear
 };

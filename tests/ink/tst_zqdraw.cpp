@@ -388,6 +388,50 @@ private slots:
         }
     }
 
+    // A replay never draws into a signer's ink that is not yet saved or
+    // dropped; after a clear it draws again.
+    void aReplayNeverDrawsIntoASignersInk()
+    {
+        ZqDraw canvas;
+        QVERIFY(canvas.drawPathPoint(20, 20, 800)); // a replayed stroke's start: nothing drawn yet
+        QVERIFY(!canvas.holdsSignerInk());
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(150, 120, kXmax, kYmax, 500);
+        QVERIFY(canvas.holdsSignerInk());
+        const QImage signed_ = canvas.picture();
+        QVERIFY(!canvas.drawPathPoint(200, 200, 800));
+        QCOMPARE(canvas.picture(), signed_);
+
+        canvas.clearImage();
+        QVERIFY(!canvas.holdsSignerInk());
+        QVERIFY(canvas.drawPathPoint(20, 20, 800));
+        QVERIFY(canvas.drawPathPoint(200, 200, 800));
+        QVERIFY(inkedPixels(canvas.picture()) > 0);
+    }
+
+    // Ink a replay left before the signer's first segment (a replay started
+    // just before a re-sign cleared the canvas) is not in the signature: the
+    // canvas and the signature are those of the signer's samples alone.
+    void aSignersInkNeverJoinsAReplaysInk()
+    {
+        const QVector<QPoint> signer{{60, 60}, {90, 80}, {120, 70}, {150, 90}};
+        ZqDraw alone;
+        ZqDraw afterReplay;
+        QVERIFY(afterReplay.drawPathPoint(10, 230, 900));
+        QVERIFY(afterReplay.drawPathPoint(310, 10, 900));
+        QVERIFY(inkedPixels(afterReplay.picture()) > 0);
+        for (const QPoint &p : signer) {
+            alone.drawPenLine(p.x(), p.y(), kXmax, kYmax, 700);
+            afterReplay.drawPenLine(p.x(), p.y(), kXmax, kYmax, 700);
+        }
+        QCOMPARE(afterReplay.picture(), alone.picture());
+        ZqDraw::Signature a, b;
+        QVERIFY(alone.takeSignature(&a));
+        QVERIFY(afterReplay.takeSignature(&b));
+        QCOMPARE(QImage::fromData(b.picture, "PNG"), QImage::fromData(a.picture, "PNG"));
+        QVERIFY(sameRecords(afterReplay.pathRecords(), alone.pathRecords()));
+    }
+
     // A write that fails half-way (here: the file size limit, as on a full
     // disk) leaves the earlier picture in place, and no stray file.
     void failedWritesLeaveTheEarlierFiles()
