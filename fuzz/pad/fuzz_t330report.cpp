@@ -1,6 +1,7 @@
 // One T330 pen report, exactly as the HID read delivers it.
 #include "fuzzer.h"
-#include "pad/penreports.h"
+#include "pad/devicetable.h"
+#include "pad/models/padmodel.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,12 +9,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray report(reinterpret_cast<const char *>(data), int(size));
-    const QVector<TOUCH_INFO> samples = penreports::decode(0, report, muti_dev.devInfo[0]);
-    FUZZ_EXPECT(samples.size() == (size >= size_t(penreports::kPenReportBytes) ? 1 : 0));
+    const QVector<TOUCH_INFO> samples = padModel(0).decode(report);
+    FUZZ_EXPECT(samples.size() == (size >= size_t(kRawPenBytes) ? 1 : 0));
     for (const TOUCH_INFO &touch : samples) {
         FUZZ_EXPECT(touch.pressure >= 0 && touch.pressure <= 2047);
-        FUZZ_EXPECT(touch.btnId == penreports::kNoButton || touch.btnId == penreports::kReSign
-                    || touch.btnId == penreports::kConfirm || touch.btnId == penreports::kCancel);
+        FUZZ_EXPECT(touch.btnId == kNoButton || touch.btnId == kReSign
+                    || touch.btnId == kConfirm || touch.btnId == kCancel);
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // The first bytes of a connection on the service port, as the HTTP front
 // peeks at them before deciding between the page, a 404 and the WebSocket.
 #include "fuzzer.h"
+#include "web/connectionlimits.h"
 #include "web/requesthead.h"
 
 #include <cstddef>
@@ -8,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    constexpr int kMaxHeadBytes = 8 * 1024; // the front's limit
+    constexpr int kMaxHeadBytes = ConnectionLimits::kMaxHeadBytes;
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     const RequestHead head = parseRequestHead(bytes, kMaxHeadBytes);
     FUZZ_EXPECT(head.state != RequestHead::TooLarge || bytes.size() >= kMaxHeadBytes);

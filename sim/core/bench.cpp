@@ -31,7 +31,8 @@ std::string Device::describe() const
     std::string text = model ? std::string("pad ") + model->name + " " : std::string("usb ");
     text += idText(usb.vid, usb.pid) + " bus " + std::to_string(usb.bus) + " port " + std::to_string(usb.port);
     if (model)
-        text += " serial " + serialNumber + (handle ? " open" : " closed") + (pad->streaming() ? " streaming" : "");
+        text += (serialNumber.empty() ? " no-serial" : " serial " + serialNumber) + (handle ? " open" : " closed")
+                + (pad->streaming() ? " streaming" : "");
     else
         text += " class " + std::to_string(usb.deviceClass) + " subclass " + std::to_string(usb.deviceSubclass);
     return text;

@@ -46,7 +46,7 @@ struct Device : PadLink
     Bench &bench;
     UsbIdentity usb;
     const PadModel *model;        // null: a plain USB device with no HID interface
-    std::string serialNumber;
+    std::string serialNumber;     // empty: the pad has none (`plug MODEL no-serial`)
     std::unique_ptr<Pad> pad;
     hid_device *handle = nullptr;  // the host's open handle on the HID interface
     bool attached = true;

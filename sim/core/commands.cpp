@@ -82,19 +82,26 @@ void placeDevice(Bench &bench, UsbIdentity &usb, const std::map<std::string, std
     usb.address = bench.nextAddress();
 }
 
-std::string plug(Bench &bench, const Words &words)
+std::string plug(Bench &bench, Words words)
 {
     if (words.size() < 2)
-        throw Failure{"usage: plug " + modelNames() + " [serial S] [bus N] [port N] [class N] [subclass N]"};
+        throw Failure{"usage: plug " + modelNames() + " [serial S|no-serial] [bus N] [port N] [class N] [subclass N]"};
     const PadModel *model = findModel(words[1]);
     if (!model)
         throw Failure{"unknown pad model '" + words[1] + "'"};
+    // A pad without a serial number: the one option that takes no value.
+    const auto noSerial = std::find(words.begin() + 2, words.end(), "no-serial");
+    const bool hasSerial = noSerial == words.end();
+    if (!hasSerial)
+        words.erase(noSerial);
     const auto opts = options(words, 2, {"serial", "bus", "port", "class", "subclass"});
+    if (!hasSerial && opts.count("serial"))
+        throw Failure{"'serial' and 'no-serial' exclude each other"};
     UsbIdentity usb;
     usb.vid = model->vid;
     usb.pid = model->pid;
     placeDevice(bench, usb, opts);
-    const std::string serial = opts.count("serial") ? opts.at("serial") : model->defaultSerial;
+    const std::string serial = !hasSerial ? "" : opts.count("serial") ? opts.at("serial") : model->defaultSerial;
     return "ok plugged " + bench.attach(usb, model, serial)->describe();
 }
 
@@ -258,7 +265,7 @@ std::string status(Bench &bench)
 std::string help()
 {
     return lines({
-        "plug " + modelNames() + " [serial S] [bus N] [port N] [class N] [subclass N]",
+        "plug " + modelNames() + " [serial S|no-serial] [bus N] [port N] [class N] [subclass N]",
         "plug-usb VID:PID [bus N] [port N] [class N] [subclass N]",
         "unplug VID:PID|" + modelNames() + " [bus N] [port N]",
         "report HEX",

@@ -33,6 +33,7 @@ public:
     virtual void send(const Bytes &report) = 0;
     // One line in the call log, after the call that caused it.
     virtual void note(const std::string &line) = 0;
+    // Empty for a pad without a serial number.
     virtual std::string serial() const = 0;
 };
 

@@ -4,7 +4,8 @@
 // the CRC field zero, offset 00000000; all big-endian) and the JSON payload.
 // The pad checks every frame: a malformed one is noted in the call log and not
 // answered.
-//   {"func":"GetDeviceInfo"}                  answered with {"serial":"..."}
+//   {"func":"GetDeviceInfo"}                  answered with {"serial":"..."}, or {}
+//                                             by a pad without a serial number
 //   {"func":"SetCmdToDevice", "flag":"1"}    start signing ("2" again, "3" end)
 // Input reports are 256 bytes: the same 12-byte header, then JSON text; pen
 // samples go as {"info":[{"x":"..","y":"..","pressure":"..","btnId":"-1"},...]}.
@@ -155,8 +156,10 @@ private:
         const auto flag = fields.find("flag");
         if (func == fields.end())
             return m_link.note("malformed func");
-        if (func->second == "GetDeviceInfo")
-            return answer(inputReport(commandId, "{\"serial\":\"" + m_link.serial() + "\"}"));
+        if (func->second == "GetDeviceInfo") {
+            const std::string serial = m_link.serial();
+            return answer(inputReport(commandId, serial.empty() ? "{}" : "{\"serial\":\"" + serial + "\"}"));
+        }
         if (func->second == "SetCmdToDevice" && flag != fields.end()) {
             if (flag->second == "1" || flag->second == "2")
                 m_signing = true;

@@ -1,5 +1,6 @@
 // QZ07: a pad with its own screen, driven by feature reports:
 //   00 08 0B ...  query: answered by an input report with the serial at 32..41
+//                 (zeros there for a pad without a serial number)
 //   06 01 ...     start signing      06 02 ...  sign again      06 04 ...  end
 // It reports its pen only while a signing runs. Input reports are 64 bytes:
 //   pen:    02, flags, x little-endian, y little-endian, pressure little-endian

@@ -1,6 +1,7 @@
 // T330: a pen tablet that takes no commands and reports its pen whenever it
-// moves. Its serial number is its USB serial-number string. Its buttons are
-// printed on a strip along the bottom edge: touching one is a pen sample there.
+// moves. Its serial number is its USB serial-number string (hidapi reads an
+// empty one from a pad without). Its buttons are printed on a strip along the
+// bottom edge: touching one is a pen sample there.
 //
 // Pen report, 8 bytes: 02, flags (bit 0: pressure bit 0), x big-endian,
 // y big-endian, pressure bits 10..3, pressure bits 2..1 in bits 7..6.

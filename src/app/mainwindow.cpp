@@ -2,12 +2,12 @@
 
 #include "app/pensamplequeue.h"
 #include "app/portnotice.h"
-#include "app/signingstate.h"
 #include "app/startup.h"
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "ui_mainwindow.h"
 #include "web/DrawToWebRunnable.h"
 #include "web/WebsocketHandler.h"

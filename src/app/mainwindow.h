@@ -35,7 +35,6 @@ public:
     ~MainWindow() override;
 
     WebsocketHandler *webSocketHandler() const { return m_wsHandler; }
-    CorvanSign *padController() const { return m_sign; }
 
     // Web requests (defined in src/web).
     void StartSign();
@@ -46,6 +45,9 @@ public:
     void OnSignScreenBtnClick(int commFlag, const QString &source = QString());
     // Queues a draw-to-web job for `flag`; callable from any thread.
     void requestDrawToWeb(int flag);
+    // Replay thread: waits until no picture job is queued, then asks for
+    // one; false (nothing asked) once the thread is asked to stop.
+    bool requestPacedPicture();
 
     // The signing window of a type-0 pad: opens it over its monitor, or gives
     // -1 and keeps no window when no monitor is made for it.
@@ -61,9 +63,6 @@ public:
 
 signals:
     void drawToWeb();
-    // A start the pad refused, or a signing the pad stopped answering in:
-    // the code of errInfo and the text of the error box shown for it.
-    void padFailed(int code, const QString &text);
     // Every error box and every request dropped without one: the code of
     // errInfo (0 where none applies), the box's text, and the bizcode of the
     // request that failed ("" when the pad or a confirm's save failed).

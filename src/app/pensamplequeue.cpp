@@ -10,33 +10,28 @@ PenSampleQueue::PenSampleQueue(Consumer consumer, QObject *parent) : QObject(par
 {
 }
 
-long PenSampleQueue::droppedSamples() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dropped;
-}
-
 void PenSampleQueue::push(TOUCH_INFO sample)
 {
     // The GUI thread itself never waits for room: only it makes room.
     const bool mayWait = QThread::currentThread() != thread();
     bool postDrain = false;
+    long dropped = 0;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (mayWait && int(m_pending.size()) >= kMaxPending) {
-            const bool room = m_room.wait_for(lock, std::chrono::milliseconds(kReaderWaitMs),
-                                              [this] { return int(m_pending.size()) < kMaxPending; });
-            if (!room) {
-                ++m_dropped;
-                if (m_dropped == 1 || m_dropped % 1000 == 0)
-                    qWarning() << "pen samples arrive faster than they can be drawn; dropped so far:" << m_dropped;
-                return;
-            }
+        const bool room = !mayWait || int(m_pending.size()) < kMaxPending
+                          || m_room.wait_for(lock, std::chrono::milliseconds(kReaderWaitMs),
+                                             [this] { return int(m_pending.size()) < kMaxPending; });
+        if (room) {
+            m_pending.push_back(sample);
+            postDrain = !m_drainPosted;
+            m_drainPosted = true;
+        } else {
+            dropped = ++m_dropped;
         }
-        m_pending.push_back(sample);
-        postDrain = !m_drainPosted;
-        m_drainPosted = true;
     }
+    // Logged after letting go: the GUI thread drains under the same lock.
+    if (dropped == 1 || (dropped > 0 && dropped % 1000 == 0))
+        qWarning() << "pen samples arrive faster than they can be drawn; dropped so far:" << dropped;
     if (postDrain)
         QMetaObject::invokeMethod(this, &PenSampleQueue::drain, Qt::QueuedConnection);
 }

@@ -30,7 +30,6 @@ public:
     using Consumer = std::function<void(const TOUCH_INFO &)>;
     explicit PenSampleQueue(Consumer consumer, QObject *parent = nullptr);
 
-    long droppedSamples() const;
     // GUI thread: hands every waiting sample to the consumer now, so a
     // command acted on next (a page's confirm) sees all the ink before it.
     void flush();
@@ -43,7 +42,7 @@ private:
     void drain();
 
     Consumer m_consumer;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_room;
     std::deque<TOUCH_INFO> m_pending; // guarded by m_mutex
     bool m_drainPosted = false;       // guarded by m_mutex

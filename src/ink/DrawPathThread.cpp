@@ -1,12 +1,11 @@
 #include "ink/DrawPathThread.h"
 
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "ink/pointpath.h"
 #include "pad/CorvanSign.h"
 #include "pad/base64.h"
-#include "web/drawjobs.h"
+#include "signing/signingstate.h"
 
 #include <QDebug>
 
@@ -104,16 +103,7 @@ void MainWindow::drawPath(QString data)
             qDebug() << "path replay stopped: a signer's ink is on the canvas";
             return;
         }
-        ExcCommFlag = -1;
-        if (pointIndexa.fetch_add(1) % 10 == 0) {
-            // Paced by the worker: at most one picture of the replay waits,
-            // so none merges and a command sent meanwhile is not stuck
-            // behind thousands of them.
-            while (!m_drawJobs->waitUntilNoPictureQueued(100)) {
-                if (QThread::currentThread()->isInterruptionRequested())
-                    return;
-            }
-            requestDrawToWeb(-1);
-        }
+        if (pointIndexa.fetch_add(1) % 10 == 0 && !requestPacedPicture())
+            return;
     }
 }

@@ -206,11 +206,17 @@ void ZqDraw::clearImage()
 
 bool ZqDraw::saveImage(const QString &fileName, const QString &format)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (fileName.isEmpty() || image.isNull())
+    if (fileName.isEmpty())
         return false;
+    QImage cut;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (image.isNull())
+            return false;
+        cut = signatureCut();
+    }
     qDebug() << "image-save-------" << fileName;
-    const QByteArray encoded = encodedPicture(format.toLocal8Bit().constData());
+    const QByteArray encoded = encodeSignature(cut, format.toLocal8Bit().constData());
     if (encoded.isEmpty())
         return false;
     const signaturefiles::SaveResult result = signaturefiles::writeFile(fileName, encoded);
@@ -223,34 +229,56 @@ bool ZqDraw::saveImage(const QString &fileName, const QString &format)
 
 bool ZqDraw::savePointPath(const QString &path)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (path.isEmpty() || vPath_touch_info.isEmpty())
-        return false;
-    const signaturefiles::SaveResult result = signaturefiles::writeFile(path, pointpath::encodeFile(vPath_touch_info));
+    QVector<TOUCH_INFO_F> records;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (path.isEmpty() || vPath_touch_info.isEmpty())
+            return false;
+        // Emptied now, written or not: later samples start the next path.
+        records.swap(vPath_touch_info);
+    }
+    const signaturefiles::SaveResult result = signaturefiles::writeFile(path, pointpath::encodeFile(records));
     if (!result.saved)
         qWarning().noquote() << "path-save---失败----" << result.failure;
-    vPath_touch_info.clear();
     return result.saved;
 }
 
 bool ZqDraw::takeSignature(Signature *signature) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!inked)
-        return false;
+    QVector<TOUCH_INFO_F> records;
+    QImage cut;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!inked)
+            return false;
+        records = pathCopy();
+        cut = signatureCut();
+    }
     // The path file first, as it always was: its filler comes from rand().
-    signature->pointPath = pointpath::encodeFile(vPath_touch_info);
-    signature->picture = encodedPicture("png");
+    signature->pointPath = pointpath::encodeFile(records);
+    signature->picture = encodeSignature(cut, "png");
+    signature->samples = records.size();
     return true;
 }
 
-// The picture cut to the sign area, widened to hold all its ink, and fitted
-// into the canvas size. A null sign area (nothing drawn) copies the whole
-// picture; parts of the area beyond the picture come out transparent.
-// Called with the lock held.
-QByteArray ZqDraw::encodedPicture(const char *format) const
+// A copy of its own: the list's storage is never shared with another
+// thread, which would then read it while this one appends.
+QVector<TOUCH_INFO_F> ZqDraw::pathCopy() const
 {
-    QImage cut = image.copy(signCut());
+    return QVector<TOUCH_INFO_F>(vPath_touch_info.cbegin(), vPath_touch_info.cend());
+}
+
+// The picture cut to the sign area, widened to hold all its ink. A null sign
+// area (nothing drawn) copies the whole picture; parts of the area beyond the
+// picture come out transparent.
+QImage ZqDraw::signatureCut() const
+{
+    return image.copy(signCut());
+}
+
+// The cut fitted into the canvas size and encoded.
+QByteArray ZqDraw::encodeSignature(QImage cut, const char *format)
+{
     resizeImage(&cut, kWidth, kHeight);
     QByteArray encoded;
     QBuffer buffer(&encoded);
@@ -303,7 +331,7 @@ QImage ZqDraw::picture() const
 QVector<TOUCH_INFO_F> ZqDraw::pathRecords() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return vPath_touch_info;
+    return pathCopy();
 }
 
 QRect ZqDraw::signRect() const

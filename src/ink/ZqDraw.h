@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ink/touchinfof.h"
+#include "signing/touchinfof.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -17,12 +17,13 @@
 // The ink canvas: a transparent 320 x 240 picture of the signature. It maps
 // pen samples onto the picture, draws pressure-dependent segments, records the
 // path for the point path file, tracks the inked area, and writes the
-// finished picture. Live pictures are encoded from picture() copies, outside
-// the lock, so drawing never waits for an encode.
+// finished picture.
 //
 // The GUI thread (live samples), the draw-to-web worker (snapshots, clear,
-// save) and the replay thread all use the one canvas, so every public
-// operation holds the canvas lock for its whole duration.
+// save) and the replay thread all use the one canvas. The canvas lock guards
+// every member below it; an operation holds it while it draws, clears or
+// copies, and never while it encodes a picture or a path file or writes one,
+// so drawing never waits for an encode or the disk.
 class ZqDraw : public QObject
 {
     Q_OBJECT
@@ -53,6 +54,7 @@ public:
     {
         QByteArray picture;
         QByteArray pointPath;
+        int samples = 0; // records in pointPath
     };
     // False (and nothing taken) when no ink was drawn since the last clear:
     // a confirm then has no signature to save.
@@ -75,7 +77,10 @@ private:
     void SignAre(float x, float y);
     void noteInk(const QPoint &p, double width);
     QRect signCut() const;
-    QByteArray encodedPicture(const char *format) const;
+    // Under the lock: copies that share no storage with the canvas.
+    QVector<TOUCH_INFO_F> pathCopy() const;
+    QImage signatureCut() const; // the picture cut to the sign area, holding all its ink
+    static QByteArray encodeSignature(QImage cut, const char *format);
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ink/touchinfof.h"
+#include "signing/touchinfof.h"
 
 #include <QByteArray>
 #include <QVector>

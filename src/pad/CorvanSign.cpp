@@ -6,7 +6,6 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QJsonObject>
 
 std::atomic<bool> isDeviceOpened{false};
 std::atomic<bool> isStartSignOn{false};
@@ -15,25 +14,6 @@ std::atomic<CorvanSign *> mCorvanSign{nullptr};
 std::mutex hidReadMutex;
 
 namespace {
-enum Model { kT330 = 0, kQz07 = 1, kKz07 = 2 };
-
-// QZ07 commands: feature reports whose first byte is the report number.
-const char *const kQz07Query = "00080b";
-const char *const kQz07Start = "0601";
-const char *const kQz07SignAgain = "0602";
-const char *const kQz07End = "0604";
-constexpr int kQz07QueryBytes = 64;
-constexpr int kQz07CommandBytes = 10;
-constexpr int kQz07QueryReplyBytes = 128;
-constexpr int kQz07SignAgainReplyBytes = 256;
-
-// KZ07 commands: JSON texts, framed and sent in one 1025-byte output report.
-const char *const kKz07Query = R"({"func":"GetDeviceInfo"})";
-const char *const kKz07Start = R"({"func":"SetCmdToDevice", "flag":"1"})";
-const char *const kKz07SignAgain = R"({"func":"SetCmdToDevice", "flag":"2"})";
-const char *const kKz07End = R"({"func":"SetCmdToDevice", "flag":"3"})";
-constexpr int kKz07ReportBytes = 1025;
-constexpr int kKz07QueryReplyBytes = 256;
 // More reports than any HID queue holds: dropping stale input ends even while
 // the pad keeps sending.
 constexpr int kMaxQueuedReports = 512;
@@ -45,33 +25,15 @@ QByteArray zeroFilled(QByteArray bytes, int size)
     return bytes;
 }
 
-QString upToFirstZero(QByteArray bytes)
-{
-    const int end = bytes.indexOf('\0');
-    if (end >= 0)
-        bytes.truncate(end);
-    return QString::fromUtf8(bytes);
-}
-
-// The QZ07 reply starts 08 0B and carries the serial at bytes 32 to 41.
-QString qz07Serial(const QByteArray &reply)
-{
-    if (reply.size() < 2 || reply.at(0) != 0x08 || reply.at(1) != 0x0b)
-        return QString();
-    return upToFirstZero(reply.mid(32, 10));
-}
-
-// The KZ07 reply is the JSON object {"serial":"..."}; pen reports carry "info".
-QString kz07Serial(const QByteArray &reply)
-{
-    bool isJson = false;
-    const QJsonDocument json = penreports::kz07Json(reply, &isJson);
-    return isJson ? json.object().value(QLatin1String("serial")).toString() : QString();
-}
-
 bool isModel(int index)
 {
     return index >= 0 && index < MUTI_DEV::kRows;
+}
+
+// The model of table row `index`, or null when none is current.
+const PadModel *modelAt(int index)
+{
+    return isModel(index) ? &padModel(index) : nullptr;
 }
 
 // The device table's row of a USB device, or -1.
@@ -212,33 +174,18 @@ int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
         return status;
 
     const int index = muti_dev.curIndex;
+    const PadModel *model = modelAt(index);
+    if (!model)
+        return kReadWriteError;
     QString serial;
-    QByteArray reply;
-    switch (index) {
-    case kT330:
+    if (model->serialSource == SerialSource::UsbString) {
         serial = m_hid_dev.load()->serialNumber();
-        break;
-    case kQz07:
-        readQueuedInput(QueuedInput::Drop);
-        if (sendFeature(kQz07Query, kQz07QueryBytes) < 0
-            || !readReply(&reply, kQz07QueryReplyBytes, [](const QByteArray &r) { return !qz07Serial(r).isEmpty(); }))
-            return kReadWriteError;
-        serial = qz07Serial(reply);
-        break;
-    case kKz07:
-        readQueuedInput(QueuedInput::Drop);
-        if (sendKz07(kKz07Query) != 0
-            || !readReply(&reply, kKz07QueryReplyBytes, [](const QByteArray &r) { return !kz07Serial(r).isEmpty(); }))
-            return kReadWriteError;
-        serial = kz07Serial(reply);
-        break;
-    default:
-        return kReadWriteError;
+    } else {
+        const int queried = querySerial(*model, &serial);
+        if (queried != 0)
+            return queried;
     }
-    // An empty serial is never stored nor answered.
-    if (serial.isEmpty())
-        return kReadWriteError;
-
+    // An empty serial (a pad without one) is answered like any other.
     muti_dev.devInfo[index].serial = serial;
     *info = muti_dev.devInfo[index];
     return 0;
@@ -252,13 +199,16 @@ int CorvanSign::StartSign()
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
+    const PadModel *model = modelAt(muti_dev.curIndex);
+    if (!model)
+        return kNoDevice;
 
     // A reader that gave up on the previous signing has left by now.
     stopReader();
     readQueuedInput(QueuedInput::Drop);
     // The pad counts as busy only once it took the command: a failed start
     // leaves it free for the next one.
-    const int sent = sendStartCommand();
+    const int sent = send(model->start);
     if (sent != 0)
         return sent;
     isStartSignOn = true;
@@ -268,20 +218,6 @@ int CorvanSign::StartSign()
     }
     m_inputThread->start(QThread::InheritPriority);
     return 0;
-}
-
-int CorvanSign::sendStartCommand()
-{
-    switch (muti_dev.curIndex) {
-    case kT330:
-        return 0;
-    case kQz07:
-        return sendFeature(kQz07Start, kQz07CommandBytes) < 0 ? kReadWriteError : 0;
-    case kKz07:
-        return sendKz07(kKz07Start) != 0 ? kReadWriteError : 0;
-    default:
-        return kNoDevice;
-    }
 }
 
 int CorvanSign::ExitSign()
@@ -298,22 +234,25 @@ int CorvanSign::ExitSign()
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
+    const PadModel *model = modelAt(muti_dev.curIndex);
+    if (!model)
+        return 0;
 
-    switch (muti_dev.curIndex) {
-    case kT330:
+    const int sent = send(model->end);
+    if (sent != 0)
+        return sent;
+    switch (model->afterEnd) {
+    case AfterEnd::KeepOpen:
+        break;
+    case AfterEnd::CloseDevice:
+        closeHidDev();
+        break;
+    case AfterEnd::CloseDeviceAndReader:
         closeHidDev();
         closeInputThread();
-        return 0;
-    case kQz07:
-        if (sendFeature(kQz07End, kQz07CommandBytes) < 0)
-            return kReadWriteError;
-        closeHidDev();
-        return 0;
-    case kKz07:
-        return sendKz07(kKz07End) != 0 ? kReadWriteError : 0;
-    default:
-        return 0;
+        break;
     }
+    return 0;
 }
 
 int CorvanSign::reSign()
@@ -323,21 +262,8 @@ int CorvanSign::reSign()
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
-
-    switch (muti_dev.curIndex) {
-    case kQz07: {
-        if (sendFeature(kQz07SignAgain, kQz07CommandBytes) < 0)
-            return kReadWriteError;
-        // The pad answers with a feature report nobody needs; fetch and drop it.
-        QByteArray ignored(kQz07SignAgainReplyBytes, '\0');
-        m_hid_dev.load()->getFeatureReport(&ignored, ignored.size());
-        return 0;
-    }
-    case kKz07:
-        return sendKz07(kKz07SignAgain) != 0 ? kReadWriteError : 0;
-    default:
-        return kReadWriteError;
-    }
+    const PadModel *model = modelAt(muti_dev.curIndex);
+    return model ? send(model->signAgain) : kReadWriteError;
 }
 
 QString CorvanSign::GetErrorMessage(int code)
@@ -357,38 +283,70 @@ int CorvanSign::write(QByteArray *data)
     return dev->write(data, data->size()) < 0 ? kReadWriteError : 0;
 }
 
-int CorvanSign::sendFeature(const char *hexCommand, int reportBytes)
+int CorvanSign::send(const PadCommand &command)
 {
-    const QByteArray report = zeroFilled(utils::HexStringToByteArray(hexCommand), reportBytes);
-    return m_hid_dev.load()->sendFeatureReport(&report, report.size());
+    switch (command.transport) {
+    case Transport::None:
+        return 0;
+    case Transport::Unsupported:
+        return kReadWriteError;
+    case Transport::FeatureReport: {
+        const QByteArray report = zeroFilled(utils::HexStringToByteArray(command.payload), command.reportBytes);
+        if (m_hid_dev.load()->sendFeatureReport(&report, report.size()) < 0)
+            return kReadWriteError;
+        break;
+    }
+    case Transport::FramedJson: {
+        const QString hex = QString::fromLatin1(QByteArray(command.payload).toHex());
+        QByteArray report = zeroFilled(utils::PackKz7Comm(hex), command.reportBytes);
+        if (write(&report) != 0)
+            return kReadWriteError;
+        break;
+    }
+    }
+    if (command.dropFeatureReplyBytes > 0) {
+        QByteArray ignored(command.dropFeatureReplyBytes, '\0');
+        m_hid_dev.load()->getFeatureReport(&ignored, ignored.size());
+    }
+    return 0;
 }
 
-int CorvanSign::sendKz07(const QByteArray &json)
+// Pen reports the pad still had queued are passed over; a pad that never
+// answers frees the GUI thread after kReplyTimeoutMs. No signing runs during a
+// query, so the reader is stopped: this thread alone reads the pad, and it
+// alone closes or frees it.
+int CorvanSign::querySerial(const PadModel &model, QString *serial)
 {
-    QByteArray report = zeroFilled(utils::PackKz7Comm(QString::fromLatin1(json.toHex())), kKz07ReportBytes);
-    return write(&report);
-}
-
-template <typename Accept>
-bool CorvanSign::readReply(QByteArray *reply, int maxBytes, Accept isReply)
-{
-    std::lock_guard<std::mutex> lock(hidReadMutex);
+    readQueuedInput(QueuedInput::Drop);
+    if (send(model.query) != 0)
+        return kReadWriteError;
     QElapsedTimer waited;
     waited.start();
+    QByteArray report;
     for (;;) {
         const qint64 left = kReplyTimeoutMs - waited.elapsed();
         if (left <= 0)
-            return false;
-        if (m_hid_dev.load()->read(reply, maxBytes, int(left)) < 0)
-            return false;
-        if (isReply(*reply))
-            return true;
+            return kReadWriteError;
+        const int read = m_hid_dev.load()->read(&report, model.replyBytes, int(left));
+        if (read < 0)
+            return kReadWriteError;
+        if (read == 0)
+            continue; // the time ran out
+        const SerialReply reply = model.readSerial(report);
+        switch (reply.kind) {
+        case SerialReply::PenReport:
+            continue;
+        case SerialReply::Unreadable:
+            return kReadWriteError;
+        case SerialReply::Serial:
+            *serial = reply.serial;
+            return 0;
+        }
     }
 }
 
 void CorvanSign::readQueuedInput(QueuedInput use)
 {
-    std::lock_guard<std::mutex> lock(hidReadMutex);
     QHidDevice *dev = m_hid_dev;
     if (!dev)
         return;
@@ -405,27 +363,19 @@ void CorvanSign::readQueuedInput(QueuedInput use)
 
 void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)
 {
-    *out = tagTAVREL_PEN_INPUT_REPORT();
-    if (muti_dev.curIndex == kQz07) {
-        const penreports::Qz07Report pen(raw);
-        out->x = pen.x;
-        out->y = pen.y;
-        out->pressure = static_cast<uint16_t>(pen.pressure << 1);
-    } else {
-        const penreports::T330Report pen(raw);
-        out->x = pen.x;
-        out->y = pen.y;
-        out->pressure = pen.pressure;
-    }
+    const PadModel *model = modelAt(muti_dev.curIndex);
+    if (!model || !model->rawToPen)
+        model = &padModel(0); // the T330's layout
+    *out = model->rawToPen(raw);
 }
 
 void CorvanSign::paseInputdataToTouchInfo(QByteArray &report)
 {
     // One look at the current model per report: a removal may clear it meanwhile.
-    const int index = muti_dev.curIndex;
-    if (!isModel(index))
+    const PadModel *model = modelAt(muti_dev.curIndex);
+    if (!model)
         return;
-    for (const TOUCH_INFO &touch : penreports::decode(index, report, muti_dev.devInfo[index]))
+    for (const TOUCH_INFO &touch : model->decode(report))
         emit TouchInfoFun(touch);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pad/devicetable.h"
-#include "pad/penreports.h"
+#include "pad/models/padmodel.h"
 #include "pad/touchinfo.h"
 #include "usb/qusb.h"
 
@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 class CorvanSign;
 class InputDataThread;
@@ -20,9 +21,11 @@ extern std::atomic<bool> isDeviceOpened;     // the current model's HID interfac
 extern std::atomic<bool> isStartSignOn;      // a signing is under way: the pad is busy
 extern std::atomic<QHidDevice *> m_hid_dev;  // created by the first open, deleted by destoryDev
 extern std::atomic<CorvanSign *> mCorvanSign; // the one controller, for the reader thread
-// Held for every input-report read (all of them short, timed reads) and by
-// whoever closes or frees m_hid_dev, so the handle never goes away under a
-// read that another thread is still inside.
+// Keeps m_hid_dev alive under the reader thread: the reader holds it for each
+// of its short reads, and whoever closes or frees m_hid_dev takes it first.
+// The GUI thread's own reads (a query's answer, queued input) run only while
+// the reader is stopped and take no lock, so it is never held across their
+// waits.
 extern std::mutex hidReadMutex;
 
 // The pad controller: finds the attached model, opens it, reads its serial,
@@ -50,8 +53,8 @@ public:
     QString GetErrorMessage(int code);
     int write(QByteArray *data);
 
-    // Fills `out` from the first 8 bytes of a T330 report (QZ07 rules while
-    // the QZ07 is current).
+    // Fills `out` from the first 8 bytes of a pen report, by the current
+    // model's layout (the T330's for a model without one).
     void RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw);
     // Reader thread only: emits TouchInfoFun for every sample in `report`.
     void paseInputdataToTouchInfo(QByteArray &report);
@@ -73,24 +76,20 @@ public slots:
     void onDevRemoved(QUsb::Id id);
 
 private:
-    int sendFeature(const char *hexCommand, int reportBytes);
-    int sendKz07(const QByteArray &json);
-    // Reads until a report `isReply` accepts arrives, skipping pen reports
-    // still queued; false when none comes within kReplyTimeoutMs.
-    template <typename Accept>
-    bool readReply(QByteArray *reply, int maxBytes, Accept isReply);
-    // Drops every input report already queued, so neither a reply nor a new
-    // signature can take one the pad sent before.
+    // Sends one of the current model's commands; 0 or 1003.
+    int send(const PadCommand &command);
+    // Sends the model's query and reads its answer into `serial`; 0 or 1003.
+    int querySerial(const PadModel &model, QString *serial);
     // Reads the reports the pad has queued, without waiting: dropped (stale
     // input before a command) or decoded (ink sent before the signing ended).
+    // Called only while the reader is stopped.
     enum class QueuedInput { Drop, Decode };
     void readQueuedInput(QueuedInput use);
-    int sendStartCommand();
     void stopReader();
     void onReaderFailed();
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;
     // Which models are plugged in, for padPlugged/padUnplugged (GUI thread).
-    bool m_modelPresent[MUTI_DEV::kRows] = {};
+    std::vector<bool> m_modelPresent = std::vector<bool>(MUTI_DEV::kRows, false);
 };

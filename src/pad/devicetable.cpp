@@ -1,37 +1,56 @@
 #include "pad/devicetable.h"
 
+#include "pad/models/padmodel.h"
+
+#include <iterator>
+
+// Each in its own file under pad/models/.
+const PadModel &t330Model();
+const PadModel &qz07Model();
+const PadModel &kz07Model();
+
 namespace {
+// The table's rows, in order: a row's index is its model's devType.
+constexpr const PadModel &(*kModels[])() = {
+    t330Model,
+    qz07Model,
+    kz07Model,
+};
+
 const char *const kSerialPlaceholder = "A1B2F9EF786AD889";
 
-tagDEVICE_INFO row(const char *model, int32_t maxX, int32_t maxY, uint32_t pressureLevels,
-                   int32_t devType, uint16_t vid, uint16_t pid)
+std::vector<tagDEVICE_INFO> rows()
 {
-    tagDEVICE_INFO info;
-    info.manufacturer = QStringLiteral("Tavrel");
-    info.model = QString::fromLatin1(model);
-    info.version = QStringLiteral("1.0");
-    info.minX = 0;
-    info.minY = 0;
-    info.maxX = maxX;
-    info.maxY = maxY;
-    info.pressureLevels = pressureLevels;
-    info.devType = devType;
-    info.vid = vid;
-    info.pid = pid;
-    info.serial = QString::fromLatin1(kSerialPlaceholder);
-    return info;
+    std::vector<tagDEVICE_INFO> table;
+    for (const auto model : kModels) {
+        const PadModel &pad = model();
+        tagDEVICE_INFO info;
+        info.manufacturer = QStringLiteral("Tavrel");
+        info.model = QString::fromLatin1(pad.name);
+        info.version = QStringLiteral("1.0");
+        info.minX = 0;
+        info.minY = 0;
+        info.maxX = pad.maxX;
+        info.maxY = pad.maxY;
+        info.pressureLevels = pad.pressureLevels;
+        info.devType = int32_t(table.size());
+        info.vid = pad.vid;
+        info.pid = pad.pid;
+        info.serial = QString::fromLatin1(kSerialPlaceholder);
+        table.push_back(info);
+    }
+    return table;
 }
 } // namespace
 
-MUTI_DEV muti_dev{
-    {-1},
-    {
-        //   model   maxX    maxY    pressure devType vid     pid
-        row("T330", 0x27DD, 0x1CFD, 2048, 0, 0x0B57, 0x8534),
-        row("QZ07", 0x27DD, 0x1CFD, 1024, 1, 0x28BD, 0x600C),
-        row("KZ07", 0x31F, 0x1DF, 2048, 2, 0x2207, 0x0019),
-    },
-};
+const int MUTI_DEV::kRows = int(std::size(kModels));
+
+MUTI_DEV muti_dev{{-1}, rows()};
+
+const PadModel &padModel(int row)
+{
+    return kModels[row]();
+}
 
 const tagERR_INFO errInfo[kErrInfoRows] = {
     {1001, "没有可用设备"},

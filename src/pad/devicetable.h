@@ -1,11 +1,14 @@
 #pragma once
 
-// The three supported pad models and the status codes of the pad controller.
+// The supported pad models and the status codes of the pad controller.
 
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
+
+struct PadModel;
 
 // One row of the supported-device table, and the copy of it that callers get.
 struct tagDEVICE_INFO
@@ -26,17 +29,21 @@ struct tagDEVICE_INFO
 
 struct MUTI_DEV
 {
-    static constexpr int kRows = 3;
+    // One row per supported model (pad/models/), in the order of devicetable.cpp.
+    static const int kRows;
     // The attached model's row, or -1. Atomic: the reader thread's decoder
     // reads it while a removal in the GUI thread clears it.
     std::atomic<int32_t> curIndex{-1};
-    // Fixed but for `serial`, which the GUI thread alone overwrites.
-    tagDEVICE_INFO devInfo[kRows];
+    // kRows rows, fixed but for `serial`, which the GUI thread alone overwrites.
+    std::vector<tagDEVICE_INFO> devInfo;
 };
 
 // The one table of the process. The serials start as a placeholder and take
 // each pad's own once it has been queried.
 extern MUTI_DEV muti_dev;
+
+// The model behind table row `row`, 0 <= row < MUTI_DEV::kRows.
+const PadModel &padModel(int row);
 
 struct tagERR_INFO
 {

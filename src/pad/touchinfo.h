@@ -15,3 +15,6 @@ struct tagTOUCH_INFO
 using TOUCH_INFO = tagTOUCH_INFO;
 
 Q_DECLARE_METATYPE(tagTOUCH_INFO)
+
+// The values of btnId.
+enum ButtonId : int32_t { kNoButton = -1, kReSign = 2, kConfirm = 3, kCancel = 4 };

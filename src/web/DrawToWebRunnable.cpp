@@ -1,9 +1,9 @@
 #include "web/DrawToWebRunnable.h"
 
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "ink/signaturefiles.h"
+#include "signing/signingstate.h"
 #include "web/drawjobs.h"
 #include "web/livepicture.h"
 
@@ -16,9 +16,9 @@ DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(
 
 void DrawToWebRunnable::OnDrawToWeb()
 {
-    int flag = 0;
-    if (!m_jobs->startNext(&flag))
+    if (!m_jobs->startNext())
         return;
+    const int flag = ExcCommFlag;
     ZqDraw *canvas = zqDraw;
     MainWindow *window = mdialog;
     switch (flag) {
@@ -65,7 +65,7 @@ SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
         qInfo() << "confirm without new ink: the saved signature stays as it is";
         return saved;
     }
-    saved.samples = canvas->pathRecords().size();
+    saved.samples = signature.samples;
     const QString pictureName = strSavePicName.get();
     const QString pathName = strSavePathName.get();
     if (pictureName.isEmpty()) {

@@ -29,7 +29,7 @@ WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const L
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
     connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
     // Connections arrive through the front, never through a listen() of the server itself.
-    m_front = new HttpFront(m_wsServer, settings, port, this);
+    m_front = new HttpFront(m_wsServer, settings, port, &m_limits, this);
     connect(m_front, &HttpFront::portInUse, this, &WebsocketHandler::portInUse);
 }
 
@@ -62,8 +62,8 @@ void WebsocketHandler::onNewConnection()
         return;
     qDebug().noquote() << "new connection=====" << getIdentifier(socket);
     socket->setParent(this);
-    socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
-    socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
+    socket->setMaxAllowedIncomingMessageSize(ConnectionLimits::kMaxIncomingMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(ConnectionLimits::kMaxIncomingMessageBytes);
 
     connect(socket, &QWebSocket::textMessageReceived, this, &WebsocketHandler::processMessage);
     connect(socket, &QWebSocket::disconnected, this, &WebsocketHandler::socketDisconnected);
@@ -87,14 +87,10 @@ void WebsocketHandler::onNewConnection()
 // just before closing saves), under identity 0, which no page has.
 void WebsocketHandler::handOn(const QString &message, const QObject *page)
 {
-    if (message.size() > kLargeRequestChars) {
-        const qint64 held = m_largeInFlight.load();
-        if (held > 0 && held + message.size() > kMaxLargeInFlightChars) {
-            qWarning() << "WebSocket server: a request of" << message.size() << "characters dropped;" << held
-                       << "characters of large requests still wait to be handled";
-            return;
-        }
-        m_largeInFlight += message.size();
+    if (!m_limits.admitRequest(message)) {
+        qWarning() << "WebSocket server: a request of" << message.size() << "characters dropped;"
+                   << m_limits.largeRequestsInFlightChars() << "characters of large requests still wait to be handled";
+        return;
     }
     emit pageMessage(m_pageIds.value(page, 0), message);
     emit OnProcessMessage(message);
@@ -102,8 +98,7 @@ void WebsocketHandler::handOn(const QString &message, const QObject *page)
 
 void WebsocketHandler::requestHandled(const QString &message)
 {
-    if (message.size() > kLargeRequestChars)
-        m_largeInFlight -= message.size();
+    m_limits.requestHandled(message);
 }
 
 void WebsocketHandler::deliverTo(quint64 page, const QString &message)
@@ -122,9 +117,9 @@ void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
     // Only what the kernel refuses counts against the page: bytes left in
     // Qt's buffer after a flush wait behind a full socket buffer, which a
     // page that reads keeps emptying.
-    if (socket->bytesToWrite() > kMaxQueuedBytesPerClient)
+    if (!m_limits.mayQueueForPage(socket->bytesToWrite()))
         socket->flush();
-    if (socket->bytesToWrite() > kMaxQueuedBytesPerClient) {
+    if (!m_limits.mayQueueForPage(socket->bytesToWrite())) {
         qWarning().noquote() << "client" << getIdentifier(socket) << "stopped reading; dropping it";
         socket->abort();
     }
@@ -140,7 +135,7 @@ void WebsocketHandler::countFragment(QWebSocket *socket, qint64 bytes, bool last
     qint64 total = m_front->bufferedBytes();
     for (qint64 held : qAsConst(m_fragmentBytes))
         total += held;
-    if (total > HttpFront::kMaxReceivingBytes) {
+    if (!m_limits.mayKeepReceiving(total)) {
         qWarning().noquote() << "client" << getIdentifier(socket) << "holds part of a message while" << total
                              << "bytes are being received in all; dropping it";
         m_fragmentBytes.remove(socket);

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "web/connectionlimits.h"
 #include "web/listensettings.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
-
-#include <atomic>
 
 class HttpFront;
 class QWebSocket;
@@ -14,19 +13,13 @@ class RequestQueue;
 class QWebSocketServer;
 
 // The driver's only network endpoint: a plain ws:// server behind the HTTP
-// front (loopback addresses unless the settings say otherwise). Text from any page goes to OnProcessMessage; sendMessage reaches
-// every connected page.
+// front (loopback addresses unless the settings say otherwise). Text from any
+// page goes to OnProcessMessage; sendMessage reaches every connected page.
+// What pages may make it hold is bounded by its ConnectionLimits.
 class WebsocketHandler : public QObject
 {
     Q_OBJECT
 public:
-    // Far above any real request (a replayed path file of a long signature is
-    // under 2 MB); a bigger message closes only its sender's connection.
-    static constexpr quint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
-    // A page that stops reading is dropped once this much waits for it
-    // beyond what its socket buffer holds.
-    static constexpr qint64 kMaxQueuedBytesPerClient = 16 * 1024 * 1024;
-
     explicit WebsocketHandler(unsigned short port, QObject *parent = nullptr,
                               const ListenSettings &settings = ListenSettings());
     ~WebsocketHandler() override;
@@ -43,13 +36,9 @@ public:
     int clientCount() const { return m_clientList.size(); }
     const HttpFront *front() const { return m_front; }
 
-    // Large requests (replayed paths) handed on and not yet handled are
-    // bounded together: one is always taken, more only while the text in
-    // flight stays under the bound; beyond it a large request is dropped
-    // (logged). Small requests are never dropped.
-    static constexpr int kLargeRequestChars = 4096;
-    static constexpr qint64 kMaxLargeInFlightChars = 8 * 1024 * 1024; // 16 MiB of text
     // Any thread: the receiver of OnProcessMessage is done with `message`.
+    // Until then a large request counts against the limits, and one that
+    // would exceed them is dropped (logged) before it is handed on.
     void requestHandled(const QString &message);
 
 signals:
@@ -73,6 +62,7 @@ private:
     void handOn(const QString &message, const QObject *page);
     void deliverTo(quint64 page, const QString &message);
 
+    ConnectionLimits m_limits;
     QWebSocketServer *m_wsServer = nullptr;
     HttpFront *m_front = nullptr;
     QList<QWebSocket *> m_clientList;
@@ -83,5 +73,4 @@ private:
     // Every connection's identity, taken from a counter when it opens.
     QHash<const QObject *, quint64> m_pageIds;
     quint64 m_lastPageId = 0;
-    std::atomic<qint64> m_largeInFlight{0};
 };

@@ -1,6 +1,6 @@
 #include "web/drawjobs.h"
 
-#include "app/signingstate.h"
+#include "signing/signingstate.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,24 +8,21 @@
 bool DrawJobs::push(int flag)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (flag == -1 && waitingPicturesAtTheEnd() >= kMaxWaitingPictures) {
-        ++m_merged;
+    if (flag == -1 && waitingPicturesAtTheEnd() >= kMaxWaitingPictures)
         return false;
-    }
     m_queued.push_back(flag);
     return true;
 }
 
-bool DrawJobs::startNext(int *flag)
+bool DrawJobs::startNext()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_queued.empty())
             return false;
-        *flag = m_queued.front();
+        ExcCommFlag = m_queued.front();
         m_queued.pop_front();
-        ++m_running;
-        isOnDrawing = m_running;
+        ++isOnDrawing;
     }
     m_changed.notify_all();
     return true;
@@ -35,8 +32,7 @@ void DrawJobs::finish()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        --m_running;
-        isOnDrawing = m_running;
+        --isOnDrawing;
     }
     m_changed.notify_all();
 }
@@ -44,26 +40,20 @@ void DrawJobs::finish()
 bool DrawJobs::waitWhileOneRuns(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_running == 0; });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return isOnDrawing == 0; });
 }
 
 bool DrawJobs::waitUntilAllDone(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [this] { return m_running == 0 && m_queued.empty(); });
+                              [this] { return isOnDrawing == 0 && m_queued.empty(); });
 }
 
 bool DrawJobs::waitUntilNoPictureQueued(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !pictureQueued(); });
-}
-
-long DrawJobs::mergedPictures() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_merged;
 }
 
 int DrawJobs::waitingPicturesAtTheEnd() const

@@ -15,6 +15,10 @@
 // beyond that merges into the last one, so the page gets the newer picture
 // and a worker that falls behind never piles up pictures. Command jobs never
 // merge and keep their order; each runs after every picture job before it.
+//
+// The worker's side is the signing state's isOnDrawing (jobs under way) and
+// ExcCommFlag (the flag of the job under way, or of the last one): only
+// DrawJobs writes them, under its lock, so a wait here sees them change.
 class DrawJobs
 {
 public:
@@ -22,8 +26,9 @@ public:
 
     // False when the job merged into a queued one (no new job to run).
     bool push(int flag);
-    // Worker side: takes the oldest job and counts it as running.
-    bool startNext(int *flag);
+    // Worker side: takes the oldest job, counts it in isOnDrawing and makes
+    // its flag ExcCommFlag; false when none is queued.
+    bool startNext();
     void finish();
 
     // Blocks until no job runs (queued ones may remain); false on time-out.
@@ -34,16 +39,11 @@ public:
     // replay paces itself by this so that none of its pictures merge.
     bool waitUntilNoPictureQueued(int timeoutMs);
 
-    // Picture jobs merged into an earlier one so far.
-    long mergedPictures() const;
-
 private:
     bool pictureQueued() const;
     int waitingPicturesAtTheEnd() const;
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<int> m_queued;
-    int m_running = 0;
-    long m_merged = 0;
 };

@@ -1,7 +1,7 @@
 #include "web/driverstatus.h"
 
-#include "app/signingstate.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "web/listensettings.h"
 
 #include <QJsonArray>

@@ -66,8 +66,9 @@ QString peerOf(QTcpSocket *socket)
 }
 } // namespace
 
-HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent)
-    : QObject(parent), m_wsServer(wsServer), m_settings(settings),
+HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port,
+                     const ConnectionLimits *limits, QObject *parent)
+    : QObject(parent), m_wsServer(wsServer), m_limits(limits), m_settings(settings),
       m_policy(settings.allowedOrigins(), port), m_port(port),
       m_retryTimer(new QTimer(this)), m_resumeTimer(new QTimer(this))
 {
@@ -78,7 +79,7 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
         qDebug().noquote() << "WebSocket server: pages allowed from" << m_policy.allowList().join(", ");
     for (int i = 0; i < m_settings.addresses().size(); ++i) {
         auto *server = new QTcpServer(this);
-        server->setMaxPendingConnections(kMaxPendingHeads);
+        server->setMaxPendingConnections(ConnectionLimits::kMaxPendingHeads);
         m_servers << server;
     }
     m_retryTimer->setInterval(kRetryListenMs);
@@ -178,7 +179,7 @@ void HttpFront::acceptPending(QTcpServer *server)
             delete socket;
             continue;
         }
-        if (m_open.size() >= kMaxConnections || m_pending.size() >= kMaxPendingHeads) {
+        if (!m_limits->mayAccept(m_open.size(), m_pending.size())) {
             qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
                                  << "connections open," << m_pending.size() << "handshakes unfinished";
             socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -189,7 +190,7 @@ void HttpFront::acceptPending(QTcpServer *server)
             continue;
         }
         socket->setParent(this);
-        socket->setReadBufferSize(kMaxHeadBytes);
+        socket->setReadBufferSize(ConnectionLimits::kMaxHeadBytes);
         // A frame goes out as header and payload writes: without this, Nagle's
         // rule holds a picture behind the page's delayed ACK of the one before.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -202,7 +203,7 @@ void HttpFront::acceptPending(QTcpServer *server)
         });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { examineHead(socket); });
         // A client that never finishes its head gives up its slot.
-        QTimer::singleShot(kHeadTimeoutMs, socket, [this, socket] {
+        QTimer::singleShot(ConnectionLimits::kHeadTimeoutMs, socket, [this, socket] {
             if (m_pending.contains(socket)) {
                 qWarning().noquote() << "WebSocket server: no request head from" << peerOf(socket) << "in time";
                 socket->abort();
@@ -226,7 +227,7 @@ void HttpFront::resumeAccepting()
 {
     if (!m_acceptPaused)
         return;
-    if (!descriptorsToSpare(kSpareDescriptors)) {
+    if (!descriptorsToSpare(ConnectionLimits::kSpareDescriptors)) {
         m_resumeTimer->start();
         return;
     }
@@ -251,7 +252,8 @@ void HttpFront::examineHead(QTcpSocket *socket)
     if (!m_pending.contains(socket))
         return;
     // Peeked, not read: an upgrade goes on to the WebSocket server whole.
-    const RequestHead head = parseRequestHead(socket->peek(kMaxHeadBytes), kMaxHeadBytes);
+    const RequestHead head =
+        parseRequestHead(socket->peek(ConnectionLimits::kMaxHeadBytes), ConnectionLimits::kMaxHeadBytes);
     switch (head.state) {
     case RequestHead::Incomplete:
         return;
@@ -295,7 +297,7 @@ void HttpFront::handOver(QTcpSocket *socket)
 
 void HttpFront::lingerAfterClose(const QWebSocket *page)
 {
-    if (findChildren<LingeringClose *>(QString(), Qt::FindDirectChildrenOnly).size() >= kMaxLingering)
+    if (!m_limits->mayLinger(findChildren<LingeringClose *>(QString(), Qt::FindDirectChildrenOnly).size()))
         return;
     for (QObject *object : qAsConst(m_upgraded)) {
         auto *socket = static_cast<QTcpSocket *>(object);
@@ -323,7 +325,7 @@ void HttpFront::checkReceiving(QTcpSocket *socket)
         if (s->bytesAvailable() > largest->bytesAvailable())
             largest = s;
     }
-    if (total <= kMaxReceivingBytes)
+    if (m_limits->mayKeepReceiving(total))
         return;
     qWarning().noquote() << "WebSocket server:" << total << "bytes being received in all; dropping"
                          << peerOf(largest) << "with" << largest->bytesAvailable();

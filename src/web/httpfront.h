@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/connectionlimits.h"
 #include "web/listensettings.h"
 #include "web/originpolicy.h"
 
@@ -17,24 +18,19 @@ class QWebSocketServer;
 // The service port's front door. Owns the listening sockets (loopback unless
 // the settings say otherwise), reads each request head within bounds, answers
 // plain GETs for the driver's own page and hands WebSocket upgrades from
-// allowed origins to the WebSocket server. Bounds what pages can make the
-// driver hold: open connections, unfinished heads and bytes being received.
+// allowed origins to the WebSocket server. Asks the server's limits before
+// it holds more for pages: open connections, unfinished heads, bytes being
+// received, closing connections kept open.
 class HttpFront : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 64;
-    static constexpr int kMaxPendingHeads = 16;
-    static constexpr int kMaxHeadBytes = 8 * 1024;
-    static constexpr int kHeadTimeoutMs = 5000;
-    // All connections together; one message alone may use it up.
-    static constexpr qint64 kMaxReceivingBytes = 20 * 1024 * 1024;
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
-    static constexpr int kSpareDescriptors = 4;
-    static constexpr int kMaxLingering = 16;
 
-    HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, QObject *parent);
+    // `limits` belongs to the caller and outlives the front.
+    HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, const ConnectionLimits *limits,
+              QObject *parent);
 
     bool isListening() const;
     // Bytes of unfinished frames waiting in the connections' buffers.
@@ -44,7 +40,7 @@ public:
     const ListenSettings &settings() const { return m_settings; }
     // Called as the WebSocket server sends a close frame on `page`: the
     // connection then ends so that the page can read it (see LingeringClose),
-    // up to kMaxLingering at a time.
+    // as many at a time as the limits allow.
     void lingerAfterClose(const QWebSocket *page);
 
 signals:
@@ -64,6 +60,7 @@ private:
     void resumeAccepting();
 
     QWebSocketServer *m_wsServer;
+    const ConnectionLimits *m_limits;
     ListenSettings m_settings;
     OriginPolicy m_policy;
     quint16 m_port;

@@ -2,19 +2,22 @@
 // and the draw-to-web worker (MainWindow members).
 #include "app/mainwindow.h"
 
-#include "app/signingstate.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "web/drawjobs.h"
 
 #include <QDebug>
+#include <QThread>
 
 namespace {
 // A job only ever writes files and encodes pictures; should the disk hang,
 // the GUI thread carries on after this long (the command's own job still
 // runs after the slow one).
 const int kCommandWaitMs = 5000;
+// How soon a paced replay notices that it is asked to stop.
+const int kPacingSliceMs = 100;
 }
 
 void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
@@ -26,7 +29,6 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
         sample.y = float(touchInfo.y);
         sample.pressure = touchInfo.pressure;
     });
-    ExcCommFlag = touchInfo.btnId;
     switch (touchInfo.btnId) {
     case -1:
         OnSignScreenBtnClick(-1);
@@ -47,7 +49,6 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
 
 void MainWindow::OnSignScreenBtnClick(int commFlag, const QString &source)
 {
-    ExcCommFlag = commFlag;
     const TOUCH_INFO_F sample = touchinfo_f.get();
     const int x = int(sample.x);
     const int y = int(sample.y);
@@ -94,4 +95,16 @@ void MainWindow::requestDrawToWeb(int flag)
 {
     if (m_drawJobs->push(flag))
         emit drawToWeb();
+}
+
+// Paced by the worker: at most one picture of a replay waits, so none
+// merges and a command sent meanwhile is not stuck behind thousands of them.
+bool MainWindow::requestPacedPicture()
+{
+    while (!m_drawJobs->waitUntilNoPictureQueued(kPacingSliceMs)) {
+        if (QThread::currentThread()->isInterruptionRequested())
+            return false;
+    }
+    requestDrawToWeb(-1);
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "web/lingeringclose.h"
 
+#include "web/connectionlimits.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -23,7 +25,7 @@ void LingeringClose::start()
     ::shutdown(m_descriptor, SHUT_WR);
     m_notifier = new QSocketNotifier(m_descriptor, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &LingeringClose::drain);
-    QTimer::singleShot(kLingerMs, this, &QObject::deleteLater);
+    QTimer::singleShot(ConnectionLimits::kLingerMs, this, &QObject::deleteLater);
 }
 
 // A bounded read per wake-up: a page that keeps sending cannot hold the

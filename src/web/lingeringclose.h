@@ -11,13 +11,11 @@ class QTimer;
 // is still sending then loses the close frame before it reads it. Instead the
 // connection's own descriptor (a duplicate, taken before Qt closes its copy)
 // sends FIN after the frame and reads and drops what the page still sends,
-// until the page closes too or kLingerMs pass.
+// until the page closes too or ConnectionLimits::kLingerMs pass.
 class LingeringClose : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kLingerMs = 2000;
-
     // Takes ownership of `descriptor`, a duplicate that keeps the connection
     // open while Qt still flushes and closes its own.
     LingeringClose(int descriptor, QObject *parent);

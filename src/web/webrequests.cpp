@@ -2,9 +2,9 @@
 #include "app/mainwindow.h"
 #include "app/pensamplequeue.h"
 
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
+#include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
 #include "web/webrequest.h"
 #include "web/livepicture.h"
@@ -109,9 +109,8 @@ void MainWindow::StartSign()
     devYmax = m_devInfo.maxY - m_devInfo.minY + 1;
     const int started = m_sign->StartSign();
     if (started != 0) {
-        const QString text = QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(started) + "      ";
-        emit padFailed(started, text);
-        showErrorBox(text, started, "2023");
+        showErrorBox(QString::fromUtf8("    提示信息：    ") + m_sign->GetErrorMessage(started) + "      ", started,
+                     "2023");
         return;
     }
 
@@ -137,7 +136,6 @@ void MainWindow::onSigningFailed(int code)
     const QString text = QString::fromUtf8("    错误信息：       ") + m_sign->GetErrorMessage(code) + QString(14, ' ');
     if (isOnTouch)
         OnSignScreenBtnClick(4, QStringLiteral("driver"));
-    emit padFailed(code, text);
     showErrorBox(text, code, QString());
 }
 

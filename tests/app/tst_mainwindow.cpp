@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
+#include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
 
 #include <QAction>

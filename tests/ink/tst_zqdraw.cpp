@@ -1,15 +1,20 @@
 #include "ink/ZqDraw.h"
 #include "support/filesizelimit.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 // Extents for which the pad-to-canvas mapping is the identity.
@@ -68,6 +73,85 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// While installed: each time the canvas logs that it scales a signature
+// picture, the step before the PNG is encoded, another thread gives the
+// canvas a sample (a lifted pen, which ends the stroke without drawing), and
+// the logging thread waits for it. A draw that
+// cannot finish (the canvas lock held through the encode) is not waited for
+// past kWaitMs, and is joined once the lock is free.
+class DrawDuringEncode
+{
+public:
+    static constexpr int kWaitMs = 10000;
+
+    explicit DrawDuringEncode(ZqDraw *canvas)
+    {
+        s_active = this;
+        m_canvas = canvas;
+        m_previous = qInstallMessageHandler(&DrawDuringEncode::handle);
+    }
+    ~DrawDuringEncode() { finish(); }
+
+    // Uninstalls and joins the draws; then the counts are final.
+    void finish()
+    {
+        if (s_active != this)
+            return;
+        qInstallMessageHandler(m_previous);
+        s_active = nullptr;
+        for (std::thread &draw : m_draws)
+            draw.join();
+        m_draws.clear();
+    }
+
+    int encodes = 0;
+    int drawsWhileEncoding = 0;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        DrawDuringEncode *self = s_active;
+        if (self && message.startsWith("image---scaled"))
+            self->drawNow();
+        if (self)
+            self->m_previous(type, context, message);
+    }
+
+    void drawNow()
+    {
+        ++encodes;
+        auto done = std::make_shared<DrawDone>();
+        m_draws.emplace_back([canvas = m_canvas, done] {
+            canvas->drawPenLine(150, 150, kXmax, kYmax, 0);
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->drawn = true;
+            done->changed.notify_all();
+        });
+        std::unique_lock<std::mutex> lock(done->mutex);
+        if (done->changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&done] { return done->drawn; }))
+            ++drawsWhileEncoding;
+    }
+
+    struct DrawDone
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool drawn = false;
+    };
+
+    static inline DrawDuringEncode *s_active = nullptr;
+    ZqDraw *m_canvas = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    std::vector<std::thread> m_draws;
+};
+
+void signSomething(ZqDraw *canvas)
+{
+    canvas->drawPenLine(40, 40, kXmax, kYmax, 800);
+    canvas->drawPenLine(120, 80, kXmax, kYmax, 800);
+    canvas->drawPenLine(200, 60, kXmax, kYmax, 900);
 }
 
 } // namespace
@@ -491,6 +575,37 @@ private slots:
         ZqDraw::resizeImage(&image, QSize(5, 5));
         QCOMPARE(image.size(), QSize(5, 5));
         QCOMPARE(image.pixel(4, 4), QColor(Qt::red).rgba());
+    }
+
+    // A confirm's save copies the canvas under its lock and encodes and
+    // writes outside it: samples go on reaching the canvas meanwhile, and
+    // what is saved is the signature as it was when the save began.
+    void drawingGoesOnWhileASignatureIsEncodedAndWritten()
+    {
+        QTemporaryDir dir;
+        ZqDraw before;
+        signSomething(&before);
+        ZqDraw::Signature expected;
+        QVERIFY(before.takeSignature(&expected));
+        const QString expectedFile = dir.filePath("expected.png");
+        QVERIFY(before.saveImage(expectedFile, "png"));
+
+        ZqDraw canvas;
+        signSomething(&canvas);
+        DrawDuringEncode drawing(&canvas);
+        ZqDraw::Signature signature;
+        QVERIFY(canvas.takeSignature(&signature));
+        const QString savedFile = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(savedFile, "png"));
+        drawing.finish();
+
+        QCOMPARE(drawing.encodes, 2);
+        QCOMPARE(drawing.drawsWhileEncoding, 2);
+        QCOMPARE(signature.picture, expected.picture);
+        QCOMPARE(signature.pointPath.mid(56), expected.pointPath.mid(56)); // after the random filler
+        QCOMPARE(signature.samples, 3);
+        QCOMPARE(readAll(savedFile), readAll(expectedFile));
+        QCOMPARE(canvas.pathRecords().size(), 5); // the two taken meanwhile are kept
     }
 
     // The GUI thread, the draw-to-web worker and a replay use the canvas at

@@ -8,9 +8,12 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace padfixture;
 
@@ -126,28 +129,50 @@ private slots:
         QVERIFY(m_sim.log().contains("read 128 100")); // one report, read in short slices
     }
 
-    void qz07SerialEndsAtAZeroByteOrAShortReply_data()
+    // Whatever the pad answers is taken at once, an empty serial included.
+    void qz07SerialFromAnyReply_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("serial");
-        // A reply starts 08 0B; an empty serial is no answer (1003).
         const QByteArray head = QByteArray("\x08\x0b", 2) + QByteArray(30, '\x11');
         QTest::newRow("32 bytes: nothing at 32") << head << QString();
         QTest::newRow("zero at 36") << head + QByteArray("ABCD\0FGHIJ", 10) << QString("ABCD");
         QTest::newRow("cut short at 35") << head + "XYZ" << QString("XYZ");
         QTest::newRow("only ten bytes taken") << head + "0123456789EXTRA" << QString("0123456789");
+        QTest::newRow("other first bytes") << QByteArray(32, '\0') + "0123456789" << QString("0123456789");
     }
-    void qz07SerialEndsAtAZeroByteOrAShortReply()
+    void qz07SerialFromAnyReply()
     {
         QFETCH(QByteArray, reply);
         QFETCH(QString, serial);
         openPad("qz07", 1);
         QVERIFY(m_sim.ok("reply " + reply.toHex()));
+        QElapsedTimer waited;
+        waited.start();
         tagDEVICE_INFO info;
-        QCOMPARE(m_sign->GetDeviceInfo(&info), serial.isEmpty() ? 1003 : 0);
-        if (!serial.isEmpty())
-            QCOMPARE(info.serial, serial);
-        QVERIFY(!muti_dev.devInfo[1].serial.isEmpty());
+        QCOMPARE(m_sign->GetDeviceInfo(&info), 0);
+        QVERIFY2(waited.elapsed() < CorvanSign::kReplyTimeoutMs, "waited for another answer");
+        QCOMPARE(info.serial, serial);
+        QCOMPARE(muti_dev.devInfo[1].serial, serial);
+    }
+
+    void anEmptyT330SerialString_data()
+    {
+        QTest::addColumn<QString>("pad");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("no serial-number string") << "t330 no-serial" << "none";
+        QTest::newRow("the string query fails") << "t330 serial T330-0042" << "fail-string";
+    }
+    void anEmptyT330SerialString()
+    {
+        QFETCH(QString, pad);
+        QFETCH(QString, fault);
+        openPad(pad, 0);
+        QVERIFY(m_sim.fault(fault));
+        tagDEVICE_INFO info;
+        QCOMPARE(m_sign->GetDeviceInfo(&info), 0);
+        QCOMPARE(info.serial, QString());
+        QCOMPARE(muti_dev.devInfo[0].serial, QString());
     }
 
     void kz07SerialFromTheJsonOfItsReply()
@@ -165,15 +190,24 @@ private slots:
         QVERIFY(m_sim.log().contains("read 256 100"));
     }
 
-    void kz07ReplyWithoutSerialIsNoAnswer()
+    void kz07ReplyWithoutAStringSerialIsAnEmptySerial_data()
     {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("no serial") << QByteArray("{}");
+        QTest::newRow("a number") << QByteArray(R"({"serial":12345})");
+    }
+    void kz07ReplyWithoutAStringSerialIsAnEmptySerial()
+    {
+        QFETCH(QByteArray, text);
         openPad("kz07", 2);
-        QVERIFY(m_sim.ok("reply " + kz07ReplyHex(R"({"serial":12345})")));
+        QVERIFY(m_sim.ok("reply " + kz07ReplyHex(text)));
+        QElapsedTimer waited;
+        waited.start();
         tagDEVICE_INFO info;
-        info.serial = "untouched";
-        QCOMPARE(m_sign->GetDeviceInfo(&info), 1003);
-        QCOMPARE(info.serial, QString("untouched"));
-        QCOMPARE(muti_dev.devInfo[2].serial, QString("A1B2F9EF786AD889"));
+        QCOMPARE(m_sign->GetDeviceInfo(&info), 0);
+        QVERIFY2(waited.elapsed() < CorvanSign::kReplyTimeoutMs, "waited for another answer");
+        QCOMPARE(info.serial, QString());
+        QCOMPARE(muti_dev.devInfo[2].serial, QString());
     }
 
     void kz07ReplyThatIsNotJsonFailsButUsesUpAFrameNumber()
@@ -236,6 +270,33 @@ private slots:
         QVERIFY2(blocked.elapsed() < CorvanSign::kReplyTimeoutMs + 7000, qPrintable(QString::number(blocked.elapsed())));
         QVERIFY(blocked.elapsed() >= CorvanSign::kReplyTimeoutMs - 100);
         QVERIFY(isDeviceOpened); // the pad stays open for the next try
+    }
+
+    // The lock the reader takes for each read stays free while a query waits
+    // out a pad that does not answer.
+    void aQueryWaitHoldsNoLockTheReaderNeeds()
+    {
+        openPad("qz07", 1);
+        QVERIFY(m_sim.fault("stall"));
+        std::atomic<bool> querying{true};
+        std::atomic<qint64> longestWaitMs{0};
+        std::thread reader([&] {
+            while (querying) {
+                QElapsedTimer waited;
+                waited.start();
+                hidReadMutex.lock();
+                hidReadMutex.unlock();
+                longestWaitMs = std::max(longestWaitMs.load(), waited.elapsed());
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        tagDEVICE_INFO info;
+        const int status = m_sign->GetDeviceInfo(&info);
+        querying = false;
+        reader.join();
+        QCOMPARE(status, 1003);
+        // A hang detector: the query's wait is 3 s, a free lock takes microseconds.
+        QVERIFY2(longestWaitMs < 1000, qPrintable(QString::number(longestWaitMs)));
     }
 
     // -- the signing commands --
@@ -452,6 +513,19 @@ private slots:
         QCOMPARE(int(pen.x), 0xA00F);
         QCOMPARE(int(pen.y), 0xB80B);
         QCOMPARE(int(pen.pressure), (0x4080 << 1) & 0xFFFF); // bit 15 shifted out
+    }
+
+    void reportsWhileNoModelIsCurrentGiveNoSample()
+    {
+        qRegisterMetaType<tagTOUCH_INFO>("TOUCH_INFO");
+        QSignalSpy samples(m_sign.get(), &CorvanSign::TouchInfoFun);
+        QByteArray report = QByteArray::fromHex("02000FA00BB88040");
+        muti_dev.curIndex = -1; // the pad was pulled out
+        m_sign->paseInputdataToTouchInfo(report);
+        QCOMPARE(samples.count(), 0);
+        muti_dev.curIndex = 0;
+        m_sign->paseInputdataToTouchInfo(report);
+        QCOMPARE(samples.count(), 1);
     }
 };
 

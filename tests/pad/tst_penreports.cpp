@@ -1,13 +1,17 @@
-#include "pad/penreports.h"
+#include "pad/devicetable.h"
+#include "pad/models/padmodel.h"
 
-#include <QtTest>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
 
 #include <array>
 
 namespace {
-const tagDEVICE_INFO &row(int model)
+// The samples one report of the model at table row `model` carries.
+QVector<TOUCH_INFO> decode(int model, const QByteArray &report)
 {
-    return muti_dev.devInfo[model];
+    return padModel(model).decode(report);
 }
 
 QVector<TOUCH_INFO> samples(std::initializer_list<std::array<int32_t, 4>> values)
@@ -85,7 +89,7 @@ private slots:
     {
         QFETCH(QByteArray, report);
         QFETCH(QVector<TOUCH_INFO>, expected);
-        QCOMPARE(penreports::decode(0, report, row(0)), expected);
+        QCOMPARE(decode(0, report), expected);
     }
 
     void t330ButtonStrip_data()
@@ -111,14 +115,14 @@ private slots:
         QFETCH(int, y);
         QFETCH(int, btnId);
         // The tip presses the button under it.
-        const QVector<TOUCH_INFO> decoded = penreports::decode(0, t330At(x, y, 0x40), row(0));
+        const QVector<TOUCH_INFO> decoded = decode(0, t330At(x, y, 0x40));
         QCOMPARE(decoded.size(), 1);
         QCOMPARE(decoded[0].x, x);
         QCOMPARE(decoded[0].y, y);
         QCOMPARE(decoded[0].pressure, 512);
         QCOMPARE(decoded[0].btnId, btnId);
         // A pen hovering there presses nothing.
-        const QVector<TOUCH_INFO> hovering = penreports::decode(0, t330At(x, y), row(0));
+        const QVector<TOUCH_INFO> hovering = decode(0, t330At(x, y));
         QCOMPARE(hovering.size(), 1);
         QCOMPARE(hovering[0].pressure, 0);
         QCOMPARE(hovering[0].btnId, -1);
@@ -143,7 +147,7 @@ private slots:
     {
         QFETCH(QByteArray, report);
         QFETCH(QVector<TOUCH_INFO>, expected);
-        QCOMPARE(penreports::decode(1, report, row(1)), expected);
+        QCOMPARE(decode(1, report), expected);
     }
 
     void kz07_data()
@@ -175,7 +179,7 @@ private slots:
     {
         QFETCH(QByteArray, report);
         QFETCH(QVector<TOUCH_INFO>, expected);
-        QCOMPARE(penreports::decode(2, report, row(2)), expected);
+        QCOMPARE(decode(2, report), expected);
     }
 
     void kz07TextIsCutAt206Bytes()
@@ -186,27 +190,12 @@ private slots:
             json += "," + sample;
         json += "]}";
         QVERIFY(json.size() <= 206);
-        QCOMPARE(penreports::decode(2, kz07Report(json), row(2)).size(), 4);
+        QCOMPARE(decode(2, kz07Report(json)).size(), 4);
 
         QByteArray longer = json;
         longer.insert(json.size() - 2, QByteArray(206 - json.size() + 1, ' '));
         QCOMPARE(longer.size(), 207);
-        QCOMPARE(penreports::decode(2, kz07Report(longer), row(2)), samples({}));
-    }
-
-    void noModelDecodesNothing()
-    {
-        QCOMPARE(penreports::decode(-1, QByteArray::fromHex("02000FA00BB88040"), row(0)), samples({}));
-    }
-
-    void kz07JsonOfQueryReply()
-    {
-        bool ok = false;
-        const QJsonDocument json = penreports::kz07Json(kz07Report(R"({"serial":"KZ0712345"})"), &ok);
-        QVERIFY(ok);
-        QCOMPARE(json.object().value("serial").toString(), QString("KZ0712345"));
-        penreports::kz07Json(kz07Report("{"), &ok);
-        QVERIFY(!ok);
+        QCOMPARE(decode(2, kz07Report(longer)), samples({}));
     }
 };
 

@@ -8,7 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
 
 #include <chrono>
 
@@ -49,6 +49,7 @@ public:
     Pad(quint16 vid, quint16 pid) : m_dev(hid_open(vid, pid, nullptr)) {}
     ~Pad() { if (m_dev) hid_close(m_dev); }
     bool isOpen() const { return m_dev; }
+    hid_device *handle() const { return m_dev; }
     int write(const QByteArray &bytes) { return hid_write(m_dev, reinterpret_cast<const uchar *>(bytes.data()), size_t(bytes.size())); }
     int feature(const QByteArray &hex)
     {
@@ -207,6 +208,31 @@ private slots:
         QCOMPARE(reply.mid(6, 2), be16(crc16Usb(checked)));
         QCOMPARE(kz07Json(reply).value("serial").toString(), QString("KZ-0042"));
         QCOMPARE(m_sim.log(), (QStringList{"open 2207:0019", "write " + query.toHex(), "read 1256 1000"}));
+    }
+
+    void aPadWithoutASerialNumber()
+    {
+        QVERIFY(m_sim.plug("t330 no-serial"));
+        QVERIFY(m_sim.plug("qz07 no-serial port 5"));
+        QVERIFY(m_sim.plug("kz07 no-serial port 6"));
+        QVERIFY(m_sim.status().filter("no-serial").size() == 3);
+
+        Pad t330(0x0b57, 0x8534);
+        wchar_t text[50];
+        text[0] = L'?';
+        QCOMPARE(hid_get_serial_number_string(t330.handle(), text, 50), 0);
+        QCOMPARE(QString::fromWCharArray(text), QString());
+
+        Pad qz07(0x28bd, 0x600c);
+        qz07.feature(padded("00080b", 64));
+        QCOMPARE(qz07.read().mid(0, 42), QByteArray::fromHex("080b") + QByteArray(40, '\0'));
+
+        Pad kz07(0x2207, 0x0019);
+        kz07.write(frame(1, R"({"func":"GetDeviceInfo"})"));
+        const QByteArray reply = kz07.read();
+        QCOMPARE(reply.mid(12, 3), QByteArray("{}\0", 3));
+        QCOMPARE(m_sim.command("plug kz07 no-serial serial X"),
+                 QString("error: 'serial' and 'no-serial' exclude each other"));
     }
 
     void kz07RefusesMalformedFrames()

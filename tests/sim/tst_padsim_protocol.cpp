@@ -3,7 +3,9 @@
 
 #include "support/padsim.h"
 
-#include <QtTest>
+#include <QDir>
+#include <QTest>
+#include <QThread>
 
 #include <hidapi.h>
 
@@ -95,7 +97,7 @@ private slots:
         const QList<QPair<QString, QString>> cases{
             {"", "error: empty command"},
             {"jump", "error: unknown command 'jump' (try help)"},
-            {"plug", "error: usage: plug t330|qz07|kz07 [serial S] [bus N] [port N] [class N] [subclass N]"},
+            {"plug", "error: usage: plug t330|qz07|kz07 [serial S|no-serial] [bus N] [port N] [class N] [subclass N]"},
             {"plug qz08", "error: unknown pad model 'qz08'"},
             {"plug qz07 bus 300", "error: bus must be a number from 0 to 255"},
             {"plug qz07 port", "error: 'port' needs a value"},

@@ -1,9 +1,9 @@
 // The draw-to-web hand-over: each command's job acts once, on its own flag,
 // whatever sample jobs are queued or running around it.
 #include "app/mainwindow.h"
-#include "app/signingstate.h"
 #include "ink/ZqDraw.h"
 #include "support/wsclient.h"
+#include "signing/signingstate.h"
 #include "web/DrawToWebRunnable.h"
 #include "web/drawjobs.h"
 
@@ -32,12 +32,11 @@ private slots:
     void jobsAreTakenInOrderAndWaitsEndWhenTheRunningJobEnds()
     {
         DrawJobs jobs;
-        int flag = 0;
-        QVERIFY(!jobs.startNext(&flag));
+        QVERIFY(!jobs.startNext());
         jobs.push(-1);
         jobs.push(3);
-        QVERIFY(jobs.startNext(&flag));
-        QCOMPARE(flag, -1);
+        QVERIFY(jobs.startNext());
+        QCOMPARE(ExcCommFlag.load(), -1);
         QCOMPARE(isOnDrawing.load(), 1);
         QVERIFY(!jobs.waitWhileOneRuns(50)); // times out instead of hanging
 
@@ -49,8 +48,9 @@ private slots:
         QVERIFY(!jobs.waitUntilAllDone(50)); // the confirm is still queued
         worker.join();
         QCOMPARE(isOnDrawing.load(), 0);
-        QVERIFY(jobs.startNext(&flag));
-        QCOMPARE(flag, 3);
+        QCOMPARE(ExcCommFlag.load(), -1); // the last job's, until the next starts
+        QVERIFY(jobs.startNext());
+        QCOMPARE(ExcCommFlag.load(), 3);
         jobs.finish();
         QVERIFY(jobs.waitUntilAllDone(50));
     }

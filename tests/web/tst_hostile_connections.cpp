@@ -9,7 +9,7 @@
 
 #include <QProcess>
 #include <QTcpSocket>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 #include <vector>
@@ -29,7 +29,7 @@ private slots:
     void pagesUpToTheCapAreAllServedAndReleased()
     {
         const int before = procstats::descriptors(s.driver->pid());
-        const int count = HttpFront::kMaxConnections - 1;  // s.page is one
+        const int count = ConnectionLimits::kMaxConnections - 1;  // s.page is one
         std::vector<std::unique_ptr<WsClient>> pages;
         for (int i = 0; i < count; ++i) {
             pages.push_back(std::make_unique<WsClient>());

@@ -119,7 +119,7 @@ class TestHttpFront : public QObject
 private slots:
     void requestHeadsAreParsed()
     {
-        const int max = HttpFront::kMaxHeadBytes;
+        const int max = ConnectionLimits::kMaxHeadBytes;
         RequestHead h = parseRequestHead("GET / HTTP/1.1\r\nHost: x\r\nOrigin: null\r\n\r\n", max);
         QCOMPARE(h.state, RequestHead::Complete);
         QCOMPARE(h.method, QByteArray("GET"));
@@ -286,7 +286,7 @@ private slots:
         WebsocketHandler handler(0);
         const quint16 port = handler.serverPort();
         std::vector<std::unique_ptr<QTcpSocket>> slow;
-        for (int i = 0; i < HttpFront::kMaxPendingHeads; ++i) {
+        for (int i = 0; i < ConnectionLimits::kMaxPendingHeads; ++i) {
             slow.emplace_back(new QTcpSocket);
             slow.back()->connectToHost(QHostAddress::LocalHost, port);
             QVERIFY(waitConnected(*slow.back()));
@@ -299,14 +299,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto &s) {
                                      return s->state() == QAbstractSocket::UnconnectedState;
                                  }),
-                                 HttpFront::kHeadTimeoutMs + 5000);
+                                 ConnectionLimits::kHeadTimeoutMs + 5000);
         QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 200);
 
         // A head that never ends is cut at its size bound.
         QTcpSocket big;
         big.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(waitConnected(big));
-        big.write("GET / HTTP/1.1\r\nX: " + QByteArray(HttpFront::kMaxHeadBytes, 'a'));
+        big.write("GET / HTTP/1.1\r\nX: " + QByteArray(ConnectionLimits::kMaxHeadBytes, 'a'));
         QVERIFY(waitReadable(big));
         QVERIFY(big.readAll().startsWith("HTTP/1.1 400"));
     }

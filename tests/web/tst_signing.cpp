@@ -173,6 +173,39 @@ private slots:
         QCOMPARE(s.driver->terminate(), 0);
     }
 
+    // A pad without a serial number answers "2040" with an empty one and
+    // signs like any other.
+    void aPadWithoutASerialNumberAnswersEmptyAndSigns_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("padOptions");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("t330 without a serial string") << "t330" << " no-serial" << "none";
+        QTest::newRow("t330 whose string query fails") << "t330" << "" << "fail-string";
+        QTest::newRow("qz07") << "qz07" << " no-serial" << "none";
+        QTest::newRow("kz07") << "kz07" << " no-serial" << "none";
+    }
+    void aPadWithoutASerialNumberAnswersEmptyAndSigns()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, padOptions);
+        QFETCH(QString, fault);
+        SigningSession s;
+        QVERIFY(s.start(x.get(), model, padOptions));
+        QVERIFY(s.pad->fault(fault));
+        s.request("2040");
+        QVERIFY(s.page.waitForMessages(1));
+        QCOMPARE(s.page.messages.first(), QString("{\"bizcode\":\"2040\",\"devicesn\":\"\"}"));
+        startSigning(s);
+        QVERIFY(s.playDemoSignature());
+        s.request("2022");
+        QVERIFY(s.waitForBlankImages(2));
+        QVERIFY(inkPixels(QImage(s.outDir() + "/save.png")) > 50);
+        QVERIFY(readPathFile(s.outDir() + "/path.save").valid);
+        QVERIFY(!s.driver->output().contains(kReadWrite));
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
     void aSavedPathReplaysOnTheCanvas()
     {
         SigningSession s;

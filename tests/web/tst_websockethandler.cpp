@@ -100,7 +100,7 @@ private slots:
     {
         connectTwo();
         QSignalSpy received(handler.get(), &WebsocketHandler::OnProcessMessage);
-        first->send(QString(int(WebsocketHandler::kMaxIncomingMessageBytes) + 1, QChar('a')));
+        first->send(QString(int(ConnectionLimits::kMaxIncomingMessageBytes) + 1, QChar('a')));
         QVERIFY(first->waitForDisconnect(20000));
         QCOMPARE(first->closeCode, QWebSocketProtocol::CloseCodeTooMuchData);
         QTRY_COMPARE(handler->clientCount(), 1);
