@@ -53,9 +53,12 @@ class TestSigningIsolation : public QObject
     Q_OBJECT
 
 private:
-    bool play(SigningSession &s, const QString &file, int rate)
+    // As fast as the driver reads: a paced stroke loses the oldest reports
+    // whenever a loaded machine holds the reader back past the pad's queue,
+    // and the picture then rightly differs.
+    bool play(SigningSession &s, const QString &file)
     {
-        if (!s.pad->ok(QString("stroke %1 rate %2").arg(file).arg(rate)))
+        if (!s.pad->ok(QString("stroke %1 rate max").arg(file)))
             return false;
         return QTest::qWaitFor([&] { return s.pad->status().contains("stroke idle"); }, 30000);
     }
@@ -65,7 +68,7 @@ private:
     {
         const int blanks = blankImages(s);
         s.request("2023");
-        if (!s.waitForBlankImages(blanks + 1) || !play(s, file, 400))
+        if (!s.waitForBlankImages(blanks + 1) || !play(s, file))
             return QImage();
         s.settle();
         s.request("2022");
@@ -115,7 +118,7 @@ private:
     {
         const int blanks = blankImages(s);
         s.request("2023");
-        if (!s.waitForBlankImages(blanks + 1) || !play(s, file, 400))
+        if (!s.waitForBlankImages(blanks + 1) || !play(s, file))
             return QImage();
         // Pulling the pad out drops the reports the driver has not read yet.
         if (!readerCaughtUp(s))
@@ -168,7 +171,7 @@ private slots:
         s.request("2023");
         QVERIFY(s.waitForBlankImages(blanks + 1));
         s.request("2020", replay);
-        QVERIFY(play(s, signer, 400));
+        QVERIFY(play(s, signer));
         s.settle();
         s.request("2022");
         QVERIFY(s.waitForBlankImages(blanks + 2));
@@ -242,7 +245,7 @@ private slots:
             const int blanks = blankImages(s);
             s.request("2023");
             QVERIFY(s.waitForBlankImages(blanks + 1));
-            QVERIFY(play(s, signer, 2000));
+            QVERIFY(play(s, signer));
             s.request("2022");
             s.request("2023");
             QVERIFY(s.waitForBlankImages(blanks + 3));
