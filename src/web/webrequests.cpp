@@ -3,6 +3,7 @@
 #include "app/pensamplequeue.h"
 
 #include "ink/ZqDraw.h"
+#include "ink/signaturefiles.h"
 #include "pad/CorvanSign.h"
 #include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
@@ -75,6 +76,10 @@ void MainWindow::setOutputDirectory(const QString &data)
     }
     strSavePicName.set(directory.filePath("save.png"));
     strSavePathName.set(directory.filePath("path.save"));
+    // A save that a crash interrupted here is completed now, not only at the next confirm.
+    const signaturefiles::Recovery recovered = signaturefiles::tryRecoverSet(directory.path());
+    if (recovered.outcome != signaturefiles::Recovery::NothingToDo)
+        qInfo().noquote() << recovered.detail;
 }
 
 void MainWindow::showUnwritableDirectoryBox(const QString &request)
