@@ -14,12 +14,6 @@
 namespace {
 constexpr int kSignMargin = 15;
 
-// Segment width for a pressure: 1.0 + 1.5 * pressure / 1024.
-double penWidthFor(int pressure)
-{
-    return std::fma(pressure * 1.5, 0.0009765625, 1.0);
-}
-
 // Float to int for the sign area; kz7 samples arrive unchecked, and a float
 // beyond int's range must not reach the conversion.
 int truncToInt(float v)
@@ -27,6 +21,12 @@ int truncToInt(float v)
     return static_cast<int>(std::clamp(v, -1.0e9f, 1.0e9f));
 }
 } // namespace
+
+// 1.0 + 1.5 * pressure / 1024 pixels.
+double ZqDraw::penWidthFor(int pressure)
+{
+    return std::fma(pressure * 1.5, 0.0009765625, 1.0);
+}
 
 ZqDraw::ZqDraw() : image(kWidth, kHeight, QImage::Format_ARGB32)
 {
@@ -192,11 +192,14 @@ bool ZqDraw::takeSignature(Signature *signature) const
             return false;
         records = pathCopy();
         cut = signatureCut();
+        signature->cut = signArea;
+        signature->penColor = penColor;
     }
     // The path file first, as it always was: its filler comes from rand().
     signature->pointPath = pointpath::encodeFile(records);
-    signature->picture = encodeSignature(cut, "png");
+    signature->picture = encodeSignature(cut, "png", &signature->pictureSize);
     signature->samples = records.size();
+    signature->records = records;
     return true;
 }
 
@@ -215,9 +218,11 @@ QImage ZqDraw::signatureCut() const
 }
 
 // The cut fitted into the canvas size and encoded.
-QByteArray ZqDraw::encodeSignature(QImage cut, const char *format)
+QByteArray ZqDraw::encodeSignature(QImage cut, const char *format, QSize *fitted)
 {
     resizeImage(&cut, kWidth, kHeight);
+    if (fitted)
+        *fitted = cut.size();
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);

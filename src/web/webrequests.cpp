@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/pensamplequeue.h"
 
+#include "evidence/evidencerecorder.h"
 #include "ink/ZqDraw.h"
 #include "ink/signaturefiles.h"
 #include "pad/CorvanSign.h"
@@ -115,6 +116,7 @@ void MainWindow::StartSign()
         qWarning() << "draw-to-web jobs still queued after" << kJobsWaitMs << "ms; starting anyway";
     zqDraw.load()->clearImage();
     sendFile(false, livepicture::blank());
+    m_evidence->signingStarted(m_devInfo);
     isOnTouch = true;
 }
 
