@@ -6,11 +6,13 @@
 #include "evidence/signsvg.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 #include <QXmlStreamReader>
-#include <QtTest>
 
 namespace {
 constexpr int64_t kMs = 1000000;

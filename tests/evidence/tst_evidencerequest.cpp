@@ -3,7 +3,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 const QString kHash = QString(64, QLatin1Char('a'));

@@ -2,7 +2,7 @@
 // time; a KZ07 batch is spread back from it at the measured sample interval.
 #include "pad/sampleclock.h"
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 constexpr int64_t kMs = 1000000;
