@@ -14,12 +14,6 @@
 namespace {
 constexpr int kSignMargin = 15;
 
-// Segment width for a pressure: 1.0 + 1.5 * pressure / 1024.
-double penWidthFor(int pressure)
-{
-    return std::fma(pressure * 1.5, 0.0009765625, 1.0);
-}
-
 // An edge of the sign area; kz7 samples arrive unchecked, and a point near
 // int's limits must not overflow with its margin.
 int signEdge(qint64 v)
@@ -27,6 +21,12 @@ int signEdge(qint64 v)
     return static_cast<int>(std::clamp<qint64>(v, -1000000000, 1000000000));
 }
 } // namespace
+
+// 1.0 + 1.5 * pressure / 1024 pixels.
+double ZqDraw::penWidthFor(int pressure)
+{
+    return std::fma(pressure * 1.5, 0.0009765625, 1.0);
+}
 
 ZqDraw::ZqDraw() : image(kWidth, kHeight, QImage::Format_ARGB32)
 {
@@ -253,11 +253,14 @@ bool ZqDraw::takeSignature(Signature *signature) const
             return false;
         records = pathCopy();
         cut = signatureCut();
+        signature->cut = signCut();
+        signature->penColor = penColor;
     }
     // The path file first, as it always was: its filler comes from rand().
     signature->pointPath = pointpath::encodeFile(records);
-    signature->picture = encodeSignature(cut, "png");
+    signature->picture = encodeSignature(cut, "png", &signature->pictureSize);
     signature->samples = records.size();
+    signature->records = records;
     return true;
 }
 
@@ -277,9 +280,11 @@ QImage ZqDraw::signatureCut() const
 }
 
 // The cut fitted into the canvas size and encoded.
-QByteArray ZqDraw::encodeSignature(QImage cut, const char *format)
+QByteArray ZqDraw::encodeSignature(QImage cut, const char *format, QSize *fitted)
 {
     resizeImage(&cut, kWidth, kHeight);
+    if (fitted)
+        *fitted = cut.size();
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);

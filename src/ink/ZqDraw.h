@@ -49,16 +49,24 @@ public:
     // True when the file was written (nothing is written without a path).
     bool savePointPath(const QString &path);
 
-    // The finished signature as save.png and path.save hold it.
+    // The finished signature as save.png and path.save hold it, with what a
+    // drawing of it in vectors needs: the records, the cut and its size.
     struct Signature
     {
         QByteArray picture;
         QByteArray pointPath;
         int samples = 0; // records in pointPath
+        QVector<TOUCH_INFO_F> records;
+        QRect cut;          // the part of the canvas save.png shows
+        QSize pictureSize;  // save.png's size: the cut fitted into the canvas size
+        QColor penColor;
     };
     // False (and nothing taken) when no ink was drawn since the last clear:
     // a confirm then has no signature to save.
     bool takeSignature(Signature *signature) const;
+
+    // The width of a segment whose end point has this pressure.
+    static double penWidthFor(int pressure);
 
     static void resizeImage(QImage *img, int maxWidth, int maxHeight);
     static void resizeImage(QImage *img, const QSize &size);
@@ -80,7 +88,7 @@ private:
     // Under the lock: copies that share no storage with the canvas.
     QVector<TOUCH_INFO_F> pathCopy() const;
     QImage signatureCut() const; // the picture cut to the sign area, holding all its ink
-    static QByteArray encodeSignature(QImage cut, const char *format);
+    static QByteArray encodeSignature(QImage cut, const char *format, QSize *fitted = nullptr);
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;

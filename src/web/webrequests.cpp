@@ -2,7 +2,9 @@
 #include "app/mainwindow.h"
 #include "app/pensamplequeue.h"
 
+#include "evidence/evidencerecorder.h"
 #include "ink/ZqDraw.h"
+#include "ink/signaturefiles.h"
 #include "pad/CorvanSign.h"
 #include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
@@ -30,7 +32,8 @@ const int kLoggedCodeChars = 32;
 bool isKnownRequest(const QString &code)
 {
     static const QStringList known{"2025", "2023", "2024", "2022", "2021", "2040", "2020",
-                                   QLatin1String(PageEvents::kSubscribe), QLatin1String(PageEvents::kStatus)};
+                                   QLatin1String(PageEvents::kSubscribe), QLatin1String(PageEvents::kStatus),
+                                   QLatin1String(PageEvents::kEvidence)};
     return known.contains(code);
 }
 }
@@ -91,6 +94,10 @@ void MainWindow::setOutputDirectory(const QString &data)
     }
     strSavePicName.set(directory.filePath("save.png"));
     strSavePathName.set(directory.filePath("path.save"));
+    // A save that a crash interrupted here is completed now, not only at the next confirm.
+    const signaturefiles::Recovery recovered = signaturefiles::tryRecoverSet(directory.path());
+    if (recovered.outcome != signaturefiles::Recovery::NothingToDo)
+        qInfo().noquote() << recovered.detail;
 }
 
 void MainWindow::showUnwritableDirectoryBox(const QString &request)
@@ -126,6 +133,7 @@ void MainWindow::StartSign()
         qWarning() << "draw-to-web jobs still queued after" << kJobsWaitMs << "ms; starting anyway";
     zqDraw.load()->clearImage();
     sendFile(false, livepicture::blank());
+    m_evidence->signingStarted(m_devInfo);
     isOnTouch = true;
 }
 
