@@ -1,6 +1,7 @@
 #include "web/httpfront.h"
 
 #include "web/lingeringclose.h"
+#include "web/portholder.h"
 #include "web/requesthead.h"
 
 #include <QDebug>
@@ -139,9 +140,12 @@ void HttpFront::listen()
         }
         if (inUse && !m_portInUseReported) {
             m_portInUseReported = true;
+            const QString holder = describePortHolder(m_port);
+            if (!holder.isEmpty())
+                qWarning().noquote() << "WebSocket server: port" << m_port << "is held by" << holder;
             // Queued: the first attempt runs in the constructor, before anyone listens.
             const quint16 port = m_port;
-            QTimer::singleShot(0, this, [this, port] { emit portInUse(port); });
+            QTimer::singleShot(0, this, [this, port, holder] { emit portInUse(port, holder); });
         }
     }
     if (missing)

@@ -45,7 +45,8 @@ public:
 
 signals:
     // Once, when another program holds the port; listening is retried.
-    void portInUse(quint16 port);
+    // `holder` names it (see describePortHolder), or is empty.
+    void portInUse(quint16 port, const QString &holder);
 
 private:
     void listen();

@@ -1,15 +1,17 @@
 // Several users' drivers on one machine: each user's driver has its own
 // single-instance lock, private to that user, so one user's driver never
-// keeps another's from starting. Drivers run as other uids through setpriv,
+// keeps another's from starting; a port held by someone else is named. Drivers run as other uids through setpriv,
 // so this needs root; the users need no accounts.
 #include "support/driverprocess.h"
 #include "support/wsclient.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,6 +123,27 @@ private slots:
         QCOMPARE(first->terminate(), 0);
         QVERIFY2(second->waitForOutput("now listening on 127.0.0.1 port 36325", 10000), qPrintable(second->output()));
         QCOMPARE(second->terminate(), 0);
+    }
+
+    // Another user's program took the port first: the driver names it and
+    // keeps retrying.
+    void aPortHeldByAnotherUsersProgramIsNamed()
+    {
+        const uid_t before = uid_t(::setfsuid(kUserB));
+        QTcpServer squatter;
+        const bool listening = squatter.listen(QHostAddress::LocalHost, 36325);
+        ::setfsuid(before);
+        QVERIFY(listening);
+        DriverProcess driver(machine.path() + "/root-driver");
+        QVERIFY(driver.skipWelcomeNotice());
+        QVERIFY(driver.start());
+        const QString named = QStringLiteral("port 36325 is held by uid %1, pid %2 (")
+                                  .arg(kUserB)
+                                  .arg(QCoreApplication::applicationPid());
+        QVERIFY2(driver.waitForOutput(named, 10000), qPrintable(driver.output()));
+        squatter.close();
+        QVERIFY2(driver.waitForOutput("now listening on 127.0.0.1 port 36325", 10000), qPrintable(driver.output()));
+        QCOMPARE(driver.terminate(), 0);
     }
 };
 
