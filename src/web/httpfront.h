@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 
+class HandOverListener;
 class QTcpServer;
 class QSocketNotifier;
 class QTcpSocket;
@@ -52,6 +53,9 @@ private:
     void listen();
     void takeOverAccepting(QTcpServer *server);
     void acceptPending(QTcpServer *server);
+    // Serves an accepted connection, or refuses it within the limits.
+    void admit(int descriptor);
+    void refuse(QTcpSocket *socket, const QByteArray &reason);
     void pauseAccepting();
     void examineHead(QTcpSocket *socket);
     void handOver(QTcpSocket *socket);
@@ -61,6 +65,7 @@ private:
     void resumeAccepting();
 
     QWebSocketServer *m_wsServer;
+    HandOverListener *m_handOver;
     const ConnectionLimits *m_limits;
     ListenSettings m_settings;
     OriginPolicy m_policy;

@@ -132,6 +132,18 @@ std::optional<Owner> lookUp(int family, const void *own, in_port_t ownPort, cons
 }
 } // namespace
 
+bool diagnosticsAvailable()
+{
+    static const bool available = [] {
+        const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
+    }();
+    return available;
+}
+
 std::optional<Owner> ofPeer(int connectedFd)
 {
     sockaddr_storage ours = {};

@@ -17,6 +17,11 @@ struct Owner
     quint64 inode = 0; // the socket's inode, as /proc/PID/fd shows it
 };
 
+// False where the kernel's socket diagnostics cannot be reached at all (no
+// NETLINK_SOCK_DIAG, as under some emulators): nobody's sockets can be told
+// apart then.
+bool diagnosticsAvailable();
+
 // The owner of the socket at the other end of `connectedFd`, a connected TCP
 // socket of ours whose peer is on this machine. Empty when the peer socket is
 // gone (a TIME_WAIT remnant has no owner either), or the kernel cannot be asked.

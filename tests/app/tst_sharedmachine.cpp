@@ -1,9 +1,11 @@
 // Several users' drivers on one machine: each user's driver has its own
 // single-instance lock, private to that user, so one user's driver never
-// keeps another's from starting; a port held by someone else is named. Drivers run as other uids through setpriv,
+// keeps another's from starting; a port held by someone else is named;
+// each user's page is served by that user's own driver, whoever holds the
+// port (the holder hands other users' connections over). Drivers run as other uids through setpriv,
 // so this needs root; the users need no accounts.
 #include "support/driverprocess.h"
-#include "support/wsclient.h"
+#include "support/rawwsclient.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+#include <poll.h>
+#include <stddef.h>
 #include <sys/fsuid.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +26,7 @@ namespace {
 const QString kNotice = QString::fromUtf8("已经有实例在运行了!!!!");
 constexpr uint kUserA = 47001;
 constexpr uint kUserB = 47002;
+constexpr uint kUserWithoutDriver = 47009;
 
 struct stat statOf(const QString &path)
 {
@@ -31,6 +39,22 @@ bool isPrivateTo(const QString &path, uint uid, mode_t mode)
 {
     const struct stat info = statOf(path);
     return info.st_uid == uid && (info.st_mode & 07777) == mode;
+}
+
+sockaddr_un handOverAddress(uint uid, socklen_t *length)
+{
+    const QByteArray name = "ZQSignDriver-handover-" + QByteArray::number(uid);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    return address;
+}
+
+bool readable(int fd, int timeoutMs)
+{
+    pollfd entry = {fd, POLLIN, 0};
+    return ::poll(&entry, 1, timeoutMs) == 1;
 }
 } // namespace
 
@@ -56,6 +80,27 @@ private:
             driver->setEnvironmentValue("XDG_RUNTIME_DIR", QString());
         return driver;
     }
+
+    // The driver that served a page of `uid`: the owner of the probe file its
+    // "2025" leaves in a fresh folder. 0 when the page was refused.
+    uint servedBy(uint uid)
+    {
+        RawWsClient page;
+        if (!page.openAsUser(uid)) {
+            lastRefusal = page.received();
+            return 0;
+        }
+        const QString folder = machine.path() + "/out" + QString::number(++outputs);
+        if (!QDir().mkdir(folder) || !QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)))
+            return 0;
+        page.sendFrame(1, "{\"bizcode\":\"2025\",\"body\":{\"data\":\"" + folder.toUtf8() + "\"}}");
+        if (!QTest::qWaitFor([&] { return QFile::exists(folder + "/testfile"); }, 10000))
+            return 0;
+        return statOf(folder + "/testfile").st_uid;
+    }
+
+    int outputs = 0;
+    QByteArray lastRefusal;
 
     QString lockFolder(const DriverProcess &driver, uint uid, bool withRuntimeDirectory) const
     {
@@ -101,8 +146,7 @@ private slots:
         auto second = driverOf(kUserB, withRuntimeDirectory);
         QVERIFY(second->start());
         QVERIFY(DriverProcess::portAccepts(10000));
-        WsClient page;
-        QVERIFY(page.open());
+        QCOMPARE(servedBy(kUserB), kUserB);
         QVERIFY(second->isRunning());
         QVERIFY2(!second->output().contains(kNotice), qPrintable(second->output()));
         QVERIFY(isPrivateTo(lockFolder(*second, kUserB, withRuntimeDirectory) + "/ZQSIGNExeName.pid", kUserB, 0600));
@@ -144,6 +188,110 @@ private slots:
         squatter.close();
         QVERIFY2(driver.waitForOutput("now listening on 127.0.0.1 port 36325", 10000), qPrintable(driver.output()));
         QCOMPARE(driver.terminate(), 0);
+    }
+
+    // Whichever driver holds the port, each user's page is served by that
+    // user's own driver; a user without one gets a 503. After the holder is
+    // killed the other driver takes the port, and the killed user's pages are
+    // served again once their driver is back.
+    void eachUsersPageReachesItsOwnDriver()
+    {
+        auto a = driverOf(kUserA, true);
+        QVERIFY(a->start());
+        QVERIFY(DriverProcess::portAccepts(10000));
+        auto b = driverOf(kUserB, true);
+        QVERIFY(b->start());
+        QVERIFY2(b->waitForOutput("is already in use", 10000), qPrintable(b->output()));
+
+        QCOMPARE(servedBy(kUserB), kUserB);
+        QCOMPARE(servedBy(kUserA), kUserA);
+        QCOMPARE(servedBy(kUserWithoutDriver), 0u);
+        QVERIFY2(lastRefusal.startsWith("HTTP/1.1 503"), lastRefusal.constData());
+
+        a->kill();
+        QVERIFY2(b->waitForOutput("now listening on 127.0.0.1 port 36325", 10000), qPrintable(b->output()));
+        QCOMPARE(servedBy(kUserB), kUserB);
+        QCOMPARE(servedBy(kUserA), 0u);
+        QVERIFY2(lastRefusal.startsWith("HTTP/1.1 503"), lastRefusal.constData());
+
+        auto again = driverOf(kUserA, true);
+        QVERIFY(again->start());
+        QVERIFY(QTest::qWaitFor([&] { return servedBy(kUserA) == kUserA; }, 10000));
+        QCOMPARE(again->terminate(), 0);
+        QCOMPARE(b->terminate(), 0);
+    }
+
+    // Someone else listening under a user's hand-over name gets no connection.
+    void aSquatterOnTheNameGetsNothing()
+    {
+        socklen_t length = 0;
+        sockaddr_un address = handOverAddress(kUserB, &length);
+        const int squatter = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        QVERIFY(::bind(squatter, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        QVERIFY(::listen(squatter, 4) == 0);
+        auto a = driverOf(kUserA, true);
+        QVERIFY(a->start());
+        QVERIFY(DriverProcess::portAccepts(10000));
+
+        QCOMPARE(servedBy(kUserB), 0u);
+        QVERIFY2(lastRefusal.startsWith("HTTP/1.1 503"), lastRefusal.constData());
+        QVERIFY(readable(squatter, 5000));
+        const int passer = ::accept4(squatter, nullptr, nullptr, SOCK_CLOEXEC);
+        QVERIFY(passer >= 0);
+        char byte = 0;
+        iovec payload = {&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message = {};
+        message.msg_iov = &payload;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        QVERIFY(readable(passer, 5000));
+        QCOMPARE(::recvmsg(passer, &message, 0), ssize_t(0));
+        QCOMPARE(message.msg_controllen, size_t(0));
+        ::close(passer);
+        ::close(squatter);
+        QCOMPARE(a->terminate(), 0);
+    }
+
+    // A connection passed to a driver whose page is not that driver's user's
+    // is closed unserved.
+    void aForgedHandOverGetsNothing()
+    {
+        auto b = driverOf(kUserB, true);
+        QVERIFY(b->start());
+        QVERIFY(DriverProcess::portAccepts(10000));
+
+        QTcpServer elsewhere;
+        QVERIFY(elsewhere.listen(QHostAddress::LocalHost));
+        RawWsClient stranger;
+        QVERIFY(!stranger.openAsUser(kUserWithoutDriver, elsewhere.serverPort(), 0));
+        QTRY_VERIFY(elsewhere.hasPendingConnections());
+        QTcpSocket *accepted = elsewhere.nextPendingConnection();
+        const int forged = int(accepted->socketDescriptor());
+
+        socklen_t length = 0;
+        sockaddr_un address = handOverAddress(kUserB, &length);
+        const int link = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        QCOMPARE(::connect(link, reinterpret_cast<sockaddr *>(&address), length), 0);
+        char tag = 'C';
+        iovec payload = {&tag, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message = {};
+        message.msg_iov = &payload;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *rights = CMSG_FIRSTHDR(&message);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &forged, sizeof(int));
+        QCOMPARE(::sendmsg(link, &message, MSG_NOSIGNAL), ssize_t(1));
+        ::close(link);
+        QVERIFY2(b->waitForOutput("refusing a connection that is not a page of this user's", 10000),
+                 qPrintable(b->output()));
+        QCOMPARE(b->terminate(), 0);
     }
 };
 
