@@ -1,5 +1,6 @@
 #include "web/handover.h"
 
+#include "web/handovermessage.h"
 #include "web/socketowner.h"
 
 #include <QDebug>
@@ -15,8 +16,6 @@
 namespace handover {
 
 namespace {
-constexpr char kTag = 'C';
-
 socklen_t abstractAddress(uid_t uid, sockaddr_un *address)
 {
     const QByteArray name = socketName(uid);
@@ -56,7 +55,7 @@ QString pass(int descriptor, uid_t uid)
     } else if (::getsockopt(link, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != uid) {
         failure = QStringLiteral("the listener runs as uid %1, not as the page's user").arg(peer.uid);
     } else {
-        char tag = kTag;
+        char tag = kMessageTag;
         iovec payload = {&tag, 1};
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
         msghdr message = {};
@@ -108,34 +107,6 @@ Route routeAccepted(int descriptor)
     }
     qWarning().noquote() << "WebSocket server: a page of uid" << owner->uid << "is refused:" << failure;
     return {Route::Refuse, "no signing driver of this user is running"};
-}
-
-int takeDescriptor(const msghdr &message, ssize_t received)
-{
-    int taken = -1;
-    bool extra = received != 1 || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0
-                 || static_cast<const char *>(message.msg_iov[0].iov_base)[0] != kTag;
-    for (const cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-         header = CMSG_NXTHDR(const_cast<msghdr *>(&message), const_cast<cmsghdr *>(header))) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS || header->cmsg_len < CMSG_LEN(0))
-            continue;
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int descriptor;
-            std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
-            if (taken < 0 && !extra) {
-                taken = descriptor;
-                continue;
-            }
-            extra = true;
-            ::close(descriptor);
-        }
-    }
-    if (extra && taken >= 0) {
-        ::close(taken);
-        taken = -1;
-    }
-    return taken;
 }
 
 } // namespace handover
@@ -218,9 +189,14 @@ void HandOverListener::receiveFrom(int passer)
     if (length < 0 && (errno == EAGAIN || errno == EINTR))
         return;
     dropPasser(passer);
-    const int descriptor = length > 0 ? handover::takeDescriptor(message, length) : -1;
-    if (descriptor < 0)
+    if (length <= 0)
         return;
+    const handover::ReceivedMessage parsed = handover::parseMessage(message, length);
+    for (int i = parsed.valid ? 1 : 0; i < parsed.descriptors.size(); ++i)
+        ::close(parsed.descriptors.at(i));
+    if (!parsed.valid)
+        return;
+    const int descriptor = parsed.descriptors.first();
     // Whoever passed it, it is served only if its page runs as our user.
     int type = 0;
     int listening = 1;

@@ -36,11 +36,6 @@ struct Route
 // found or runs no driver that took it.
 Route routeAccepted(int descriptor);
 
-// The one descriptor that a received hand-over message carries, when it
-// carries exactly one after the tag byte; every other descriptor it carried
-// is closed. -1 when the message is not a hand-over.
-int takeDescriptor(const msghdr &message, ssize_t received);
-
 } // namespace handover
 
 // This driver's end: receives connections of its own user's pages.

@@ -1,9 +1,10 @@
 // Several users' drivers on one machine: each user's driver has its own
 // single-instance lock, private to that user, so one user's driver never
-// keeps another's from starting; a port held by someone else is named;
-// each user's page is served by that user's own driver, whoever holds the
-// port (the holder hands other users' connections over). Drivers run as other uids through setpriv,
-// so this needs root; the users need no accounts.
+// keeps another's from starting; a port held by someone else is named; each
+// user's page is served by that user's own driver, whoever holds the port
+// (the holder hands other users' connections over). Drivers run as other
+// uids through setpriv and pages open sockets as other uids, so this needs
+// root; the users need no accounts.
 #include "support/driverprocess.h"
 #include "support/rawwsclient.h"
 
