@@ -81,7 +81,7 @@ QByteArray socketName(uid_t uid)
     return "ZQSignDriver-handover-" + QByteArray::number(uid);
 }
 
-Route routeAccepted(int descriptor)
+Route routeAccepted(int descriptor, const QList<uint> &alsoServed)
 {
     if (!isLoopbackPeer(descriptor))
         return {};
@@ -98,7 +98,7 @@ Route routeAccepted(int descriptor)
         qWarning().noquote() << "WebSocket server: refusing a connection whose owner the kernel does not name";
         return {Route::Refuse, "the connection's user cannot be told"};
     }
-    if (owner->uid == ::geteuid())
+    if (owner->uid == ::geteuid() || alsoServed.contains(uint(owner->uid)))
         return {};
     const QString failure = pass(descriptor, owner->uid);
     if (failure.isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -31,10 +32,10 @@ struct Route
     QByteArray reason; // for Refuse: a plain line for the page and the log
 };
 
-// Serve: a page of our own user, or not a loopback peer. Passed: handed to
-// its owner's driver (our descriptor is closed). Refuse: its owner cannot be
-// found or runs no driver that took it.
-Route routeAccepted(int descriptor);
+// Serve: a page of our own user or of one of `alsoServed`, or not a loopback
+// peer. Passed: handed to its owner's driver (our descriptor is closed).
+// Refuse: its owner cannot be found or runs no driver that took it.
+Route routeAccepted(int descriptor, const QList<uint> &alsoServed);
 
 } // namespace handover
 

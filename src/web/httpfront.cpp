@@ -180,7 +180,7 @@ void HttpFront::acceptPending(QTcpServer *server)
             return;
         }
         // Before anything is read: a page of another user's goes to that user's driver.
-        const handover::Route route = handover::routeAccepted(descriptor);
+        const handover::Route route = handover::routeAccepted(descriptor, m_settings.allowedUsers());
         if (route.kind == handover::Route::Passed)
             continue;
         if (route.kind == handover::Route::Serve) {

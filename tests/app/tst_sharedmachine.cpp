@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <poll.h>
+#include <pwd.h>
 #include <stddef.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
@@ -220,6 +221,26 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return servedBy(kUserA) == kUserA; }, 10000));
         QCOMPARE(again->terminate(), 0);
         QCOMPARE(b->terminate(), 0);
+    }
+
+    // A local agent's account that a user's settings allow reaches that
+    // user's driver; other users without a driver still get a 503.
+    void anAllowedAccountIsServedByTheDriverThatAllowsIt()
+    {
+        const passwd *agent = ::getpwnam("nobody");
+        if (!agent)
+            QSKIP("the machine has no user 'nobody'");
+        auto a = driverOf(kUserA, true);
+        QFile settings(a->settingsFile());
+        QVERIFY(settings.open(QIODevice::Append));
+        settings.write("ALLOWEDUSERS=nobody\n");
+        settings.close();
+        QVERIFY(a->start());
+        QVERIFY(DriverProcess::portAccepts(10000));
+        QCOMPARE(servedBy(agent->pw_uid), kUserA);
+        QCOMPARE(servedBy(kUserWithoutDriver), 0u);
+        QVERIFY2(lastRefusal.startsWith("HTTP/1.1 503"), lastRefusal.constData());
+        QCOMPARE(a->terminate(), 0);
     }
 
     // Someone else listening under a user's hand-over name gets no connection.
