@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -86,11 +87,10 @@ Route routeAccepted(int descriptor, const QList<uint> &alsoServed)
     if (!isLoopbackPeer(descriptor))
         return {};
     if (!socketowner::diagnosticsAvailable()) {
-        static bool warned = false;
-        if (!warned)
+        static std::atomic<bool> warned{false};
+        if (!warned.exchange(true))
             qWarning().noquote() << "WebSocket server: the kernel's socket diagnostics are unavailable;"
                                  << "local pages cannot be told apart by user and are all served here";
-        warned = true;
         return {};
     }
     const std::optional<socketowner::Owner> owner = socketowner::ofPeer(descriptor);
