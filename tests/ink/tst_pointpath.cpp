@@ -5,11 +5,12 @@
 #include "signing/signingstate.h"
 
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
 
 #include <condition_variable>
 #include <cstdio>
@@ -413,7 +414,7 @@ private slots:
         m_window = nullptr;
         QVERIFY(!isDrawPath);
         const int drawn = pointIndexa;
-        QTest::qWait(50);
+        QTest::qWait(50); // a replay left running would draw thousands of points meanwhile
         QCOMPARE(pointIndexa.load(), drawn);
         QVERIFY(drawn <= 20000);
     }
