@@ -70,7 +70,8 @@ QString peerOf(QTcpSocket *socket)
 
 HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port,
                      const ConnectionLimits *limits, QObject *parent)
-    : QObject(parent), m_wsServer(wsServer), m_handOver(new HandOverListener(this)), m_limits(limits), m_settings(settings),
+    : QObject(parent), m_wsServer(wsServer), m_handOverListener(new HandOverListener(this)), m_limits(limits),
+      m_settings(settings),
       m_policy(settings.allowedOrigins(), port), m_port(port),
       m_retryTimer(new QTimer(this)), m_resumeTimer(new QTimer(this))
 {
@@ -89,7 +90,7 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
     m_resumeTimer->setSingleShot(true);
     m_resumeTimer->setInterval(kResumeAcceptMs);
     connect(m_resumeTimer, &QTimer::timeout, this, &HttpFront::resumeAccepting);
-    connect(m_handOver, &HandOverListener::received, this, &HttpFront::admit);
+    connect(m_handOverListener, &HandOverListener::received, this, &HttpFront::admit);
     listen();
     // The own page's origin names the port actually taken (port 0 in tests).
     m_policy = OriginPolicy(m_settings.allowedOrigins(), m_port);

@@ -21,7 +21,9 @@ class QWebSocketServer;
 // plain GETs for the driver's own page and hands WebSocket upgrades from
 // allowed origins to the WebSocket server. Asks the server's limits before
 // it holds more for pages: open connections, unfinished heads, bytes being
-// received, closing connections kept open.
+// received, closing connections kept open. A connection of another user's
+// page goes to that user's driver as it is accepted, and connections other
+// drivers pass here are served like its own (handover.h).
 class HttpFront : public QObject
 {
     Q_OBJECT
@@ -65,7 +67,7 @@ private:
     void resumeAccepting();
 
     QWebSocketServer *m_wsServer;
-    HandOverListener *m_handOver;
+    HandOverListener *m_handOverListener; // other drivers pass our user's pages here
     const ConnectionLimits *m_limits;
     ListenSettings m_settings;
     OriginPolicy m_policy;
