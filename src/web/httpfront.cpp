@@ -1,7 +1,9 @@
 #include "web/httpfront.h"
 
+#include "web/handover.h"
 #include "web/hostpolicy.h"
 #include "web/lingeringclose.h"
+#include "web/portholder.h"
 #include "web/requesthead.h"
 
 #include <QDebug>
@@ -76,7 +78,8 @@ QByteArray quoted(const QByteArray &value)
 
 HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port,
                      const ConnectionLimits *limits, QObject *parent)
-    : QObject(parent), m_wsServer(wsServer), m_limits(limits), m_settings(settings),
+    : QObject(parent), m_wsServer(wsServer), m_handOverListener(new HandOverListener(this)), m_limits(limits),
+      m_settings(settings),
       m_policy(settings.allowedOrigins(), port), m_port(port),
       m_retryTimer(new QTimer(this)), m_resumeTimer(new QTimer(this))
 {
@@ -95,6 +98,7 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
     m_resumeTimer->setSingleShot(true);
     m_resumeTimer->setInterval(kResumeAcceptMs);
     connect(m_resumeTimer, &QTimer::timeout, this, &HttpFront::resumeAccepting);
+    connect(m_handOverListener, &HandOverListener::received, this, &HttpFront::admit);
     listen();
     // The own page's origin names the port actually taken (port 0 in tests).
     m_policy = OriginPolicy(m_settings.allowedOrigins(), m_port);
@@ -147,9 +151,12 @@ void HttpFront::listen()
         }
         if (inUse && !m_portInUseReported) {
             m_portInUseReported = true;
+            const QString holder = describePortHolder(m_port);
+            if (!holder.isEmpty())
+                qWarning().noquote() << "WebSocket server: port" << m_port << "is held by" << holder;
             // Queued: the first attempt runs in the constructor, before anyone listens.
             const quint16 port = m_port;
-            QTimer::singleShot(0, this, [this, port] { emit portInUse(port); });
+            QTimer::singleShot(0, this, [this, port, holder] { emit portInUse(port, holder); });
         }
     }
     if (missing)
@@ -176,14 +183,21 @@ void HttpFront::takeOverAccepting(QTcpServer *server)
 void HttpFront::acceptPending(QTcpServer *server)
 {
     for (int taken = 0, descriptor; taken < kAcceptsPerTurn && (descriptor = acceptNext(server)) >= 0; ++taken) {
-        auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            close(descriptor);
-            delete socket;
+        // Before anything is read: a page of another user's goes to that user's driver.
+        const handover::Route route = handover::routeAccepted(descriptor, m_settings.allowedUsers());
+        if (route.kind == handover::Route::Passed)
+            continue;
+        if (route.kind == handover::Route::Serve) {
+            admit(descriptor);
             continue;
         }
-        if (makeRoomFor(socket))
-            awaitHead(socket);
+        auto *socket = new QTcpSocket(this);
+        if (socket->setSocketDescriptor(descriptor)) {
+            refuseConnection(socket, route.reason);
+        } else {
+            close(descriptor);
+            delete socket;
+        }
     }
 }
 
@@ -203,12 +217,30 @@ int HttpFront::acceptNext(QTcpServer *server)
     }
 }
 
+void HttpFront::refuseConnection(QTcpSocket *socket, const QByteArray &reason)
+{
+    const QByteArray body = reason.isEmpty() ? QByteArray() : reason + '\n';
+    const QByteArray type = body.isEmpty() ? QByteArray() : QByteArrayLiteral("Content-Type: text/plain\r\n");
+    socket->write("HTTP/1.1 503 Service Unavailable\r\n" + type + "Content-Length: " + QByteArray::number(body.size())
+                  + "\r\nConnection: close\r\n\r\n" + body);
+    socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+}
+
 // A connection beyond the bound of unfinished heads takes the place of the
 // oldest one, which a page sends at once and only a slow or idle client
 // holds; beyond the bound of connections past their head it is refused with
 // 503.
-bool HttpFront::makeRoomFor(QTcpSocket *socket)
+void HttpFront::admit(int descriptor)
 {
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        close(descriptor);
+        delete socket;
+        return;
+    }
     if (!m_limits->mayHoldHead(m_pending.size()) && !m_pending.isEmpty()) {
         auto *oldest = static_cast<QTcpSocket *>(m_pending.first());
         qWarning().noquote() << "WebSocket server: dropping the unfinished request head of" << peerOf(oldest)
@@ -218,20 +250,12 @@ bool HttpFront::makeRoomFor(QTcpSocket *socket)
         oldest->deleteLater();
     }
     const int pastTheirHead = m_open.size() - m_pending.size();
-    if (m_limits->mayAccept(pastTheirHead))
-        return true;
-    qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "(503) -" << pastTheirHead
-                         << "connections open";
-    socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    socket->disconnectFromHost();
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    if (socket->state() == QAbstractSocket::UnconnectedState)
-        socket->deleteLater();
-    return false;
-}
-
-void HttpFront::awaitHead(QTcpSocket *socket)
-{
+    if (!m_limits->mayAccept(pastTheirHead)) {
+        qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "(503) -" << pastTheirHead
+                             << "connections open";
+        refuseConnection(socket, QByteArray());
+        return;
+    }
     socket->setReadBufferSize(ConnectionLimits::kMaxHeadBytes);
     // A frame goes out as header and payload writes: without this, Nagle's
     // rule holds a picture behind the page's delayed ACK of the one before.
