@@ -30,7 +30,16 @@ TipsDialog::~TipsDialog()
 
 void TipsDialog::startTimer()
 {
-    timer->start(kAutoCloseMs);
+    autoClose = true;
+    if (isVisible())
+        timer->start(kAutoCloseMs);
+}
+
+void TipsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (autoClose && !timer->isActive())
+        timer->start(kAutoCloseMs);
 }
 
 void TipsDialog::initFrame(const QString &text)

@@ -8,7 +8,8 @@ class TipsDialog;
 class QTimer;
 
 // A small frameless notice that shows one text and closes itself two seconds
-// after startTimer(). It deletes itself when closed.
+// after startTimer(), counted from when it is on screen: a machine slow to
+// show it must not take its time away. It deletes itself when closed.
 class TipsDialog : public QDialog
 {
     Q_OBJECT
@@ -21,8 +22,12 @@ public:
     void startTimer();
     void initFrame(const QString &text);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     Ui::TipsDialog *ui;
     TipsType tipsType;
     QTimer *timer;
+    bool autoClose = false;
 };

@@ -119,8 +119,12 @@ private slots:
 
         auto *timer = tips->findChild<QTimer *>();
         QVERIFY(!timer->isActive());
-        tips->show();
+        // Started before it shows, as at start-up: its two seconds count
+        // from when it is on screen.
         tips->startTimer();
+        QVERIFY(!timer->isActive());
+        tips->show();
+        QVERIFY(timer->isActive());
         QVERIFY(timer->isSingleShot());
         QCOMPARE(timer->interval(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(tips.isNull(), 5000); // closed, then deleted on close
