@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <numeric>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -144,6 +145,27 @@ int pathRecords(const QString &name)
 
 QByteArray lastLivePicture;
 
+QString milliseconds(double ms)
+{
+    return QStringLiteral("%1 ms").arg(ms, 0, 'f', ms < 10 ? 2 : 1);
+}
+
+// The driver's CPU time from one picture's arrival to the next: everything
+// one picture costs, its ten samples' reading and drawing included.
+QVector<double> cpuPerPictureMs(const PageRecorder &page)
+{
+    QVector<double> costs;
+    qint64 previous = -1;
+    for (const PageRecorder::Picture &p : page.pictures) {
+        if (!p.drawing || p.driverCpuNs < 0)
+            continue;
+        if (previous >= 0)
+            costs.append((p.driverCpuNs - previous) / 1e6);
+        previous = p.driverCpuNs;
+    }
+    return costs;
+}
+
 // `rate` 0: as fast as the pad takes them.
 void streaming(int rate, int samples)
 {
@@ -155,6 +177,7 @@ void streaming(int rate, int samples)
     }
     ProcessProbe probe(driver.process->pid());
     PageRecorder page(benchClock), second(benchClock);
+    page.driverCpuNs = [&probe] { return probe.cpuNs(); };
     const QString out = driver.root.path() + "/out";
     QDir().mkpath(out);
     if (!page.open() || !second.open()) {
@@ -168,7 +191,7 @@ void streaming(int rate, int samples)
         return;
     }
     const QString stroke = writeStroke(driver.root.path(), samples);
-    const double cpuBefore = probe.cpuSeconds();
+    const qint64 cpuBefore = probe.cpuNs();
     const QString answer =
         driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
     // Time zero is when the pad's player had its first sample due, which it
@@ -184,8 +207,9 @@ void streaming(int rate, int samples)
     if (!eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))
         std::printf("  (the stroke did not end within 120 s)\n");
     const qint64 t1 = benchClock.nsecsElapsed();
-    const double cpu = (probe.cpuSeconds() - cpuBefore) / ((t1 - t0) / 1e9) * 100.0;
+    const double cpu = (probe.cpuNs() - cpuBefore) / double(t1 - t0) * 100.0;
     waitQuiet(page, 500, 60000);
+    page.driverCpuNs = nullptr;
 
     const int drawing = page.drawingPictures();
     const int expected = (samples + 9) / 10;
@@ -210,6 +234,15 @@ void streaming(int rate, int samples)
                        .arg(percentile(latencyMs, 99), 0, 'f', 2).arg(percentile(latencyMs, 100), 0, 'f', 2));
         else
             addRow(label + ", sample to picture at the page", "pictures merged: latency not attributable");
+        // The last sample that asks for a picture (samples 1, 11, 21, ...);
+        // should samples be lost, the one that did is later still.
+        const qint64 lastAskingDue = t0 + qint64((samples - 1) / 10 * 10 * 1e9 / rate);
+        qint64 lastPicture = -1;
+        for (const PageRecorder::Picture &p : page.pictures)
+            if (p.drawing)
+                lastPicture = p.arrivedNs;
+        addRow(label + ", the last picture's sample due to that picture at the page",
+               lastPicture < 0 ? QStringLiteral("no picture") : milliseconds((lastPicture - lastAskingDue) / 1e6));
     }
     const qint64 confirmAt = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
@@ -217,15 +250,62 @@ void streaming(int rate, int samples)
         std::printf("  (no confirm within 60 s)\n");
     const qint64 blankAt = page.blankPictures() >= 2 ? page.pictures.last().arrivedNs : -1;
     const int recorded = pathRecords(out + "/path.save");
-    addRow(label + ", samples injected / recorded in path.save", QStringLiteral("%1 / %2").arg(samples).arg(recorded));
+    addRow(label + ", samples injected / recorded in path.save / lost",
+           QStringLiteral("%1 / %2 / %3").arg(samples).arg(recorded).arg(samples - recorded));
     addRow(label + ", pictures received (one per 10 samples: " + QString::number(expected) + ")",
            QString::number(drawing));
     addRow(label + ", pages dropped (of 2 reading)", QString::number(int(page.dropped) + int(second.dropped)));
     addRow(label + ", driver CPU while streaming / peak RSS",
            QStringLiteral("%1 % of one core over %2 s / %3 MiB")
-               .arg(cpu, 0, 'f', 0).arg((t1 - t0) / 1e9, 0, 'f', 1).arg(probe.peakRssMiB(), 0, 'f', 1));
+               .arg(cpu, 0, 'f', 1).arg((t1 - t0) / 1e9, 0, 'f', 1).arg(probe.peakRssMiB(), 0, 'f', 1));
+    const QVector<double> costs = cpuPerPictureMs(page);
+    if (!costs.isEmpty())
+        addRow(label + ", driver CPU time per live picture (arrival to arrival)",
+               QStringLiteral("p50 %1, p99 %2, mean %3 over %4 pictures")
+                   .arg(milliseconds(percentile(costs, 50)), milliseconds(percentile(costs, 99)),
+                        milliseconds(std::accumulate(costs.begin(), costs.end(), 0.0) / costs.size()))
+                   .arg(costs.size()));
     addRow(label + ", confirm to its picture", blankAt < 0 ? QStringLiteral("no picture")
                                                            : QStringLiteral("%1 ms").arg((blankAt - confirmAt) / 1e6, 0, 'f', 1));
+}
+
+// One driver, `runs` signings of `samples` each: how many lost no sample.
+void lossRuns(int rate, int samples, int runs)
+{
+    const QString label = QStringLiteral("%1 samples/s, %2 signings of %3 samples").arg(rate).arg(runs).arg(samples);
+    Driver driver;
+    PageRecorder page(benchClock);
+    if (!driver.start() || !page.open()) {
+        addRow(label, "driver did not start");
+        return;
+    }
+    const QString out = driver.root.path() + "/out";
+    QDir().mkpath(out);
+    page.send(QStringLiteral("{\"bizcode\":\"2025\",\"body\":{\"data\":\"%1\"}}").arg(out));
+    const QString stroke = writeStroke(driver.root.path(), samples);
+    int clean = 0;
+    QStringList losses;
+    for (int run = 0; run < runs; ++run) {
+        QFile::remove(out + "/path.save");
+        const int blanks = page.blankPictures();
+        page.send(QStringLiteral("{\"bizcode\":\"2023\"}"));
+        if (!eventwait::until([&] { return page.blankPictures() > blanks; }, 10000)) {
+            losses.append(QStringLiteral("run %1 did not start").arg(run + 1));
+            continue;
+        }
+        driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke).arg(rate));
+        eventwait::forMs(samples * 1000 / rate);
+        eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 60000);
+        page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
+        eventwait::until([&] { return page.blankPictures() > blanks + 1 && QFile::exists(out + "/path.save"); }, 60000);
+        const int lost = samples - pathRecords(out + "/path.save");
+        if (lost == 0)
+            ++clean;
+        else
+            losses.append(QStringLiteral("run %1 lost %2").arg(run + 1).arg(lost));
+    }
+    addRow(label + ", signings without a lost sample",
+           QStringLiteral("%1 of %2%3").arg(clean).arg(runs).arg(losses.isEmpty() ? QString() : " (" + losses.join(", ") + ")"));
 }
 
 void pictureSize()
@@ -313,6 +393,13 @@ void idle()
                .arg(probe.rssMiB(), 0, 'f', 1));
 }
 
+// The machine's 1-minute load average: other work competes for the cores.
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').value(0)) : QStringLiteral("?");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -320,13 +407,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     benchClock.start();
     std::printf("ZQSignDriver bench (%d CPUs online)\n", QThread::idealThreadCount());
+    const QString loadAtStart = loadAverage();
     idle();
     streaming(200, 2000);
     streaming(1000, 10000);
     pictureSize();
     streaming(5000, 25000);
+    lossRuns(2000, 4000, 20);
     streaming(0, 50000);
     replay(50000);
+    addRow("machine load (1-minute average) at the start / the end", loadAtStart + " / " + loadAverage());
 
     int width = 0;
     for (const Row &row : table)
