@@ -166,6 +166,23 @@ QVector<double> cpuPerPictureMs(const PageRecorder &page)
     return costs;
 }
 
+// Each thread's share of one core over `ns`, largest first; the virtual
+// pad's threads (padsim-*) stand in for the USB stack's own.
+QString cpuByThread(const QHash<QString, qint64> &before, const QHash<QString, qint64> &after, qint64 ns)
+{
+    QVector<QPair<double, QString>> shares;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const double share = (it.value() - before.value(it.key())) / double(ns) * 100.0;
+        if (share >= 0.05)
+            shares.append({share, it.key()});
+    }
+    std::sort(shares.begin(), shares.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    QStringList parts;
+    for (const auto &share : shares)
+        parts.append(QStringLiteral("%1 %2").arg(share.second).arg(share.first, 0, 'f', 1));
+    return parts.join(QStringLiteral(", "));
+}
+
 // `rate` 0: as fast as the pad takes them.
 void streaming(int rate, int samples)
 {
@@ -192,6 +209,7 @@ void streaming(int rate, int samples)
     }
     const QString stroke = writeStroke(driver.root.path(), samples);
     const qint64 cpuBefore = probe.cpuNs();
+    const QHash<QString, qint64> threadsBefore = probe.cpuNsByThread();
     const QString answer =
         driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
     // Time zero is when the pad's player had its first sample due, which it
@@ -208,6 +226,7 @@ void streaming(int rate, int samples)
         std::printf("  (the stroke did not end within 120 s)\n");
     const qint64 t1 = benchClock.nsecsElapsed();
     const double cpu = (probe.cpuNs() - cpuBefore) / double(t1 - t0) * 100.0;
+    const QString byThread = cpuByThread(threadsBefore, probe.cpuNsByThread(), t1 - t0);
     waitQuiet(page, 500, 60000);
     page.driverCpuNs = nullptr;
 
@@ -254,10 +273,14 @@ void streaming(int rate, int samples)
            QStringLiteral("%1 / %2 / %3").arg(samples).arg(recorded).arg(samples - recorded));
     addRow(label + ", pictures received (one per 10 samples: " + QString::number(expected) + ")",
            QString::number(drawing));
-    addRow(label + ", pages dropped (of 2 reading)", QString::number(int(page.dropped) + int(second.dropped)));
+    const QString log = driver.process->output();
+    addRow(label + ", pages dropped (of 2 reading)",
+           QStringLiteral("%1 (%2 as too slow a reader)")
+               .arg(int(page.dropped) + int(second.dropped)).arg(log.count(QStringLiteral("stopped reading"))));
     addRow(label + ", driver CPU while streaming / peak RSS",
            QStringLiteral("%1 % of one core over %2 s / %3 MiB")
                .arg(cpu, 0, 'f', 1).arg((t1 - t0) / 1e9, 0, 'f', 1).arg(probe.peakRssMiB(), 0, 'f', 1));
+    addRow(label + ", CPU by thread (% of one core)", byThread);
     const QVector<double> costs = cpuPerPictureMs(page);
     if (!costs.isEmpty())
         addRow(label + ", driver CPU time per live picture (arrival to arrival)",
@@ -365,6 +388,8 @@ void replay(int points)
             ++aheadOfIt;
     }
     waitQuiet(page, 3000, 600000);
+    if (page.dropped)
+        std::printf("  (the driver dropped the reading page)\n");
     const qint64 end = page.pictures.isEmpty() ? sent : page.pictures.last().arrivedNs;
     addRow(QStringLiteral("replay of %1 points (%2 MiB of Base64)").arg(points).arg(file.toBase64().size() / 1048576.0, 0, 'f', 1),
            QStringLiteral("%1 s, %2 pictures; a confirm sent 1 s in got its picture after %3 ms, "
@@ -408,14 +433,25 @@ int main(int argc, char **argv)
     benchClock.start();
     std::printf("ZQSignDriver bench (%d CPUs online)\n", QThread::idealThreadCount());
     const QString loadAtStart = loadAverage();
-    idle();
-    streaming(200, 2000);
-    streaming(1000, 10000);
-    pictureSize();
-    streaming(5000, 25000);
-    lossRuns(2000, 4000, 20);
-    streaming(0, 50000);
-    replay(50000);
+    // Named groups run alone (for example `zqbench 1000 replay`); none: all.
+    QStringList groups = app.arguments().mid(1);
+    auto wanted = [&groups](const char *group) { return groups.isEmpty() || groups.contains(QLatin1String(group)); };
+    if (wanted("idle"))
+        idle();
+    if (wanted("200"))
+        streaming(200, 2000);
+    if (wanted("1000")) {
+        streaming(1000, 10000);
+        pictureSize();
+    }
+    if (wanted("5000"))
+        streaming(5000, 25000);
+    if (wanted("loss"))
+        lossRuns(2000, 4000, 20);
+    if (wanted("max"))
+        streaming(0, 50000);
+    if (wanted("replay"))
+        replay(50000);
     addRow("machine load (1-minute average) at the start / the end", loadAtStart + " / " + loadAverage());
 
     int width = 0;

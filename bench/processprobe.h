@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QString>
 #include <QtGlobal>
 
 // The driver's CPU time, memory and wake-ups, read from /proc.
@@ -17,6 +18,8 @@ public:
     // own count), for costs far below a clock tick. A thread that has ended
     // counts with what it had used when last seen.
     qint64 cpuNs();
+    // The same by thread name (threads of one name added up).
+    QHash<QString, qint64> cpuNsByThread();
     long wakeUps() const;       // context switches of every thread so far
     double rssMiB() const;      // resident now
     double peakRssMiB() const;  // highest resident so far
@@ -28,6 +31,8 @@ private:
     {
         int fd = -1;
         qint64 ns = 0;
+        QString name;
     };
+    void readTasks();
     QHash<qint64, Task> m_tasks; // by thread id, kept open between reads
 };
