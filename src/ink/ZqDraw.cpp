@@ -20,6 +20,25 @@ double penWidthFor(int pressure)
     return std::fma(pressure * 1.5, 0.0009765625, 1.0);
 }
 
+// The pixels a segment of this width can reach: half the width around the
+// line, a pixel more for the anti-aliased edge and one for rounding. A width
+// the pen cannot draw sensibly may reach anywhere. Computed wide, as kz7
+// points arrive unchecked.
+QRect touchedBy(const QLine &line, double width)
+{
+    const QRect canvas(0, 0, ZqDraw::kWidth, ZqDraw::kHeight);
+    if (!(width >= 0.0 && width <= 2.0 * ZqDraw::kWidth))
+        return canvas;
+    const qint64 margin = qint64(std::ceil(width / 2)) + 2;
+    auto clampX = [](qint64 x) { return int(std::clamp<qint64>(x, -1, ZqDraw::kWidth)); };
+    auto clampY = [](qint64 y) { return int(std::clamp<qint64>(y, -1, ZqDraw::kHeight)); };
+    const QRect reach(QPoint(clampX(qint64(std::min(line.x1(), line.x2())) - margin),
+                             clampY(qint64(std::min(line.y1(), line.y2())) - margin)),
+                      QPoint(clampX(qint64(std::max(line.x1(), line.x2())) + margin),
+                             clampY(qint64(std::max(line.y1(), line.y2())) + margin)));
+    return reach.intersected(canvas);
+}
+
 // Float to int for the sign area; kz7 samples arrive unchecked, and a float
 // beyond int's range must not reach the conversion.
 int truncToInt(float v)
@@ -31,6 +50,7 @@ int truncToInt(float v)
 ZqDraw::ZqDraw() : image(kWidth, kHeight, QImage::Format_ARGB32)
 {
     image.fill(kBlank);
+    m_paletteRows.reset(image.size(), kBlank);
 }
 
 ZqDraw::~ZqDraw() = default;
@@ -113,6 +133,8 @@ void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
     painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     const QLine line(*from, to);
     painter.drawLines(&line, 1);
+    painter.end();
+    m_paletteRows.update(image, touchedBy(line, penWidth));
     *from = to;
 }
 
@@ -137,6 +159,7 @@ void ZqDraw::clearImage()
     std::lock_guard<std::mutex> lock(m_mutex);
     vPath_touch_info.clear();
     image.fill(kBlank);
+    m_paletteRows.reset(image.size(), kBlank);
     isPenDown = false;
     isPathPenDown = false;
     signArea = QRect();
@@ -264,6 +287,13 @@ QImage ZqDraw::picture() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return image.copy();
+}
+
+bool ZqDraw::copyPaletteRows(PaletteCanvas *copy) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_paletteRows.copyTo(copy);
+    return copy->exact();
 }
 
 QVector<TOUCH_INFO_F> ZqDraw::pathRecords() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ink/palettecanvas.h"
 #include "signing/touchinfof.h"
 
 #include <QByteArray>
@@ -63,6 +64,10 @@ public:
 
     // Copies of the canvas state, each taken under the lock.
     QImage picture() const;
+    // Brings `copy` up to the picture's palette rows, copying only the bands
+    // drawn on since it was last brought up; false when the picture holds
+    // values the rows cannot (then only picture() holds it exactly).
+    bool copyPaletteRows(PaletteCanvas *copy) const;
     QVector<TOUCH_INFO_F> pathRecords() const;
     QRect signRect() const;
 
@@ -84,6 +89,7 @@ private:
     QPoint lastPathPoint; // the replay's: the two never join
     double penWidth = 1.0;
     QImage image;
+    PaletteCanvas m_paletteRows; // the picture as palette indices, kept with every change
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
     QRect signArea;
     float preX = 0.0f;
