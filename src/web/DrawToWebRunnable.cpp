@@ -23,8 +23,7 @@ void DrawToWebRunnable::OnDrawToWeb()
     MainWindow *window = mdialog;
     switch (flag) {
     case -1:
-        // Copied under the canvas lock, encoded outside it.
-        window->sendFile(true, livepicture::encode(canvas->picture()));
+        window->sendFile(true, livePicture(canvas));
         break;
     case 2: {
         // The command set the pressure to 0, which ends the canvas's stroke.
@@ -52,6 +51,19 @@ void DrawToWebRunnable::OnDrawToWeb()
         break;
     }
     m_jobs->finish();
+}
+
+// The bands drawn on since the last picture are copied under the canvas
+// lock and compressed outside it. Should the palette rows not hold the
+// picture exactly, the whole picture is copied and encoded instead.
+QByteArray DrawToWebRunnable::livePicture(ZqDraw *canvas)
+{
+    if (canvas->copyPaletteRows(&m_paletteRows)) {
+        const QByteArray png = m_encoder.encode(m_paletteRows);
+        if (!png.isEmpty())
+            return png;
+    }
+    return livepicture::encode(canvas->picture());
 }
 
 // Only ink drawn since the signing started is a signature: a confirm with

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ink/palettecanvas.h"
+#include "web/livepictureencoder.h"
 #include "web/savedsignature.h"
 
 #include <QObject>
@@ -27,6 +29,11 @@ public slots:
 
 private:
     SavedSignature saveSignature(ZqDraw *canvas);
+    QByteArray livePicture(ZqDraw *canvas);
 
     DrawJobs *m_jobs;
+    // The worker's copy of the canvas's palette rows and the encoder that
+    // keeps their compressed bands: both live from one picture to the next.
+    PaletteCanvas m_paletteRows;
+    LivePictureEncoder m_encoder;
 };
