@@ -3,8 +3,9 @@
 # purpose (mmdebstrap --variant=apt bookworm, from this machine's apt sources;
 # none of this machine's packages enter them).
 #  1. Build: the checkout in a clean root, with nothing but what
-#     scripts/install-deps.sh installs there, configured, built, and its
-#     in-process tests run. A package missing from the install lists fails here.
+#     scripts/install-deps.sh installs there, configured as make check
+#     configures it (every library and tool it looks for), the in-process tests
+#     built and run. A package missing from the install lists fails here.
 #  2. Packages: make package, then scripts/check-packages.sh installs the amd64
 #     .deb into another clean root and checks both .debs.
 # Each step says how long it took.
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 # Separately: the arm64 tools may not change installed packages, the package
 # checkers may (lintian can pull in a newer perl).
 scripts/install-deps.sh package
-scripts/install-deps.sh build arm64
+scripts/install-deps.sh build arm64 ccache
 
 phase_start=$(date +%s)
 phase() {
@@ -42,28 +43,27 @@ phase "clean Debian 12 root (mmdebstrap --variant=apt bookworm)"
 root=$work/build-root
 mkdir "$root"
 tar -C "$root" -xf "$work/base.tar"
-# The checkout sits at the same path inside, so the compiler cache (when the
-# machine has one) meets the same file names; its hits are for identical input.
+# The checkout sits at the same path inside, and the machine's compiler cache
+# is bound at its own path, so compiles that make check did already (same
+# file names, same compiler and headers) are hits.
 mkdir -p "$root$PWD"
 git ls-files -z | tar --null -T - -cf - | tar -C "$root$PWD" -xf -
-cache_setup=""
-if [ -n "${CCACHE_DIR:-}" ] && [ -d "$CCACHE_DIR" ]; then
-    export ZQ_ROOT_BIND="$CCACHE_DIR"
-    # Installed after the install lists were tried, so it cannot hide a gap in them.
-    cache_setup="apt-get install -y -q --no-install-recommends ccache;
-        export CCACHE_DIR='$CCACHE_DIR' CCACHE_BASEDIR='${CCACHE_BASEDIR:-$PWD}'
-               CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache;"
-fi
+cache_dir=$(ccache -k cache_dir)
+mkdir -p "$cache_dir"
+# Installed after the install lists were tried, so it cannot hide a gap in them.
+cache_setup="apt-get install -y -q --no-install-recommends $(scripts/install-deps.sh --list ccache);
+    export CCACHE_DIR='$cache_dir' ${CCACHE_BASEDIR:+CCACHE_BASEDIR='$CCACHE_BASEDIR'};"
 # Runs a step in the root with its output in a log, shown when the step fails.
 step() {
     log=$work/$1.log; shift
-    scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'; $*" >"$log" 2>&1 ||
+    ZQ_ROOT_BIND=$cache_dir scripts/in-root.sh "$root" sh -c "set -e; cd '$PWD'; $*" >"$log" 2>&1 ||
         { tail -n 80 "$log" >&2; echo "check-clean-root: FAIL in the clean root: $*" >&2; exit 1; }
 }
 step deps "scripts/install-deps.sh build test"
 phase "clean root: scripts/install-deps.sh build test"
-step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON && cmake --build build -j${JOBS:-2}"
-phase "clean root: configure and build"
+step build "$cache_setup cmake -S . -B build -DZQ_BUILD_TESTS=ON &&
+    cmake --build build -j${JOBS:-2} --target inprocess_tests"
+phase "clean root: configure, build the in-process tests"
 scripts/in-root.sh "$root" sh -c "cd '$PWD' &&
     ctest --test-dir build -L '^inprocess\$' --output-on-failure -j${JOBS:-2}"
 phase "clean root: ctest -L inprocess"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that a make target needs, only when missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64 fuzz package)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test browser bench arm64 fuzz package ccache)
 #        scripts/install-deps.sh --list GROUP...   (prints the groups' packages)
 set -eu
 
@@ -25,6 +25,9 @@ packages_for() {
     fuzz) echo clang libclang-rt-14-dev ;;
     # Checks of the .deb packages and of builds in a clean Debian 12 root.
     package) echo lintian appstream mmdebstrap iproute2 util-linux ;;
+    # The compiler cache that every build goes through when it is there; kept
+    # apart from the build group, so a clean root proves that group without it.
+    ccache) echo ccache ;;
     *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
     esac
 }

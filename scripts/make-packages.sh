@@ -4,7 +4,8 @@
 #
 # A build folder that exists already is reused as configured (a `make check`
 # or `make check-arm64` build has everything a package needs); a new one is
-# made without tests, so only the build group's packages are needed.
+# made without tests, so only the build group's packages are needed. Either
+# way only what the package holds is built (target package_contents).
 #
 # Usage: scripts/make-packages.sh [OUT [AMD64_BUILD [ARM64_BUILD]]]
 #        (after scripts/install-deps.sh build arm64)
@@ -30,7 +31,7 @@ pack() {
     else
         cmake -S . -B "$build" -DZQ_BUILD_TESTS=OFF "$@" >/dev/null
     fi
-    cmake --build "$build" -j"$jobs"
+    cmake --build "$build" -j"$jobs" --target package_contents
     (cd "$build" && cpack -G DEB >/dev/null)
 }
 

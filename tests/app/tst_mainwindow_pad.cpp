@@ -7,7 +7,7 @@
 #include "support/messagelog.h"
 #include "support/padsim.h"
 
-#include <QtTest>
+#include <QTest>
 
 class MainWindowPadTest : public QObject
 {

@@ -5,11 +5,12 @@
 #include "signing/signingstate.h"
 
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
 
 #include <condition_variable>
 #include <cstdio>

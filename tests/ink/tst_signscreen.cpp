@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QtTest>
+#include <QTest>
 
 class TestSignScreen : public QObject
 {

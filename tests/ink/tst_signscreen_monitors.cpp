@@ -5,11 +5,15 @@
 #include "ink/signscreentesting.h"
 #include "support/xsession.h"
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QMap>
 #include <QPaintEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
-#include <QtTest>
+#include <QTest>
 
 #include <unistd.h>
 

@@ -5,8 +5,9 @@
 #include "ink/signscreentesting.h"
 #include "support/xsession.h"
 
+#include <QGuiApplication>
 #include <QScreen>
-#include <QtTest>
+#include <QTest>
 
 #include <unistd.h>
 

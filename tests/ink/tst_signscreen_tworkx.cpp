@@ -4,8 +4,10 @@
 #include "ink/signscreentesting.h"
 #include "support/xsession.h"
 
+#include <QGuiApplication>
+#include <QImage>
 #include <QScreen>
-#include <QtTest>
+#include <QTest>
 
 class TestSignScreenTwoRkx : public QObject
 {

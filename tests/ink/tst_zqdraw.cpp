@@ -1,11 +1,12 @@
 #include "ink/ZqDraw.h"
 #include "support/filesizelimit.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <atomic>
 #include <condition_variable>

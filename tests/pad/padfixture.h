@@ -9,7 +9,7 @@
 #include "support/padsim.h"
 
 #include <QStringList>
-#include <QtTest>
+#include <QTest>
 
 namespace padfixture {
 

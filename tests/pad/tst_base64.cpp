@@ -1,7 +1,7 @@
 #include "pad/base64.h"
 
 #include <QByteArray>
-#include <QtTest>
+#include <QTest>
 
 #include <string>
 

@@ -8,7 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,7 @@
 #include "pad/utils.h"
 
-#include <QtTest>
+#include <QLoggingCategory>
+#include <QTest>
 
 // Hex text, CRC-16/USB and the KZ07 frame.
 class FramingTest : public QObject

@@ -5,7 +5,7 @@
 
 #include "support/procstats.h"
 
-#include <QtTest>
+#include <QTest>
 
 class TestHostilePad : public QObject
 {

@@ -8,9 +8,11 @@
 #include "support/messagelog.h"
 #include "support/padsim.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
+#include <QThread>
 
 #include <memory>
 

@@ -1,7 +1,9 @@
 #include "pad/devicetable.h"
 #include "pad/models/padmodel.h"
 
-#include <QtTest>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
 
 #include <array>
 

@@ -5,9 +5,12 @@
 #include "support/padsim.h"
 #include "support/testenv.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,9 @@
 
 #include "support/padsim.h"
 
-#include <QtTest>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
 
 #include <dlfcn.h>
 #include <link.h>

@@ -8,7 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryFile>
-#include <QtTest>
+#include <QTest>
 
 #include <chrono>
 

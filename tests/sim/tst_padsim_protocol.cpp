@@ -3,7 +3,9 @@
 
 #include "support/padsim.h"
 
-#include <QtTest>
+#include <QDir>
+#include <QTest>
+#include <QThread>
 
 #include <hidapi.h>
 

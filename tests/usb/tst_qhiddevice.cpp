@@ -6,7 +6,8 @@
 #include "support/padsim.h"
 
 #include <QElapsedTimer>
-#include <QtTest>
+#include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <thread>

@@ -7,8 +7,9 @@
 #include "support/padsim.h"
 
 #include <QMetaMethod>
+#include <QRegularExpression>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using Id = QUsb::Id;
 

@@ -6,8 +6,10 @@
 #include "support/messagelog.h"
 #include "support/padsim.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
+#include <QThread>
 
 using Id = QUsb::Id;
 

@@ -9,7 +9,7 @@
 
 #include <QProcess>
 #include <QTcpSocket>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 #include <vector>

@@ -6,8 +6,9 @@
 #include "support/procstats.h"
 #include "support/rawwsclient.h"
 
+#include <QJsonObject>
 #include <QRandomGenerator>
-#include <QtTest>
+#include <QTest>
 
 class TestHostileMessages : public QObject
 {

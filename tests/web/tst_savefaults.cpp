@@ -8,7 +8,12 @@
 #include "web/pathfile.h"
 
 #include <QApplication>
-#include <QtTest>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTest>
 
 #include <cmath>
 #include <csignal>

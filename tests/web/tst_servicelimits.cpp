@@ -1,6 +1,7 @@
 // The real driver's service port under pressure: the driver's own page
 // served over HTTP and signing in Chromium, a port another program holds,
 // and the memory many hostile pages can make it hold.
+#include "pagescript.h"
 #include "signingsession.h"
 #include "support/browser.h"
 #include "support/procstats.h"
@@ -55,14 +56,17 @@ private slots:
         QVERIFY2(browser.open(QUrl("http://127.0.0.1:36325/")), qPrintable(browser.lastError()));
         QVERIFY(browser.waitFor("document.getElementById('status').textContent === 'connected'"));
         QCOMPARE(browser.evaluate("location.origin").toString(), QString("http://127.0.0.1:36325"));
-        browser.evaluate(QString("document.getElementById('dir').value = '%1'; true").arg(s.outDir()));
-        browser.evaluate("document.getElementById('setDir').click(); true");
+        browser.evaluate(QString("(() => { const f = document.getElementById('dir'); f.value = '%1';"
+                                 " f.dispatchEvent(new Event('change')); return true; })()")
+                             .arg(s.outDir()));
         browser.evaluate("document.getElementById('serialBtn').click(); true");
         QVERIFY(browser.waitFor("document.getElementById('serial').textContent === 'QZ00000042'"));
-        browser.evaluate("document.getElementById('start').click(); true");
-        QVERIFY(browser.waitFor("Number(document.getElementById('imageCount').textContent) >= 1"));
+        QVERIFY(browser.waitFor(pagescript::signer() + ".mode === 'pad'"));
+        browser.evaluate(pagescript::clickSignerButton("start"));
+        QVERIFY(browser.waitFor(pagescript::inSigner(".status") + ".textContent === 'Please sign on the signature pad.'"));
         QVERIFY(s.playDemoSignature());
-        browser.evaluate("document.getElementById('confirm').click(); true");
+        QVERIFY(browser.waitFor(pagescript::inkOfUrl(pagescript::inSigner(".live") + ".src") + ".then((n) => n > 200)"));
+        browser.evaluate(pagescript::clickSignerButton("confirm"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(s.outDir() + "/save.png").size() > 0, 15000);
         QVERIFY(QFileInfo(s.outDir() + "/path.save").size() > 0);
         QCOMPARE(s.driver->terminate(), 0);

@@ -9,7 +9,7 @@
 #include "support/procstats.h"
 
 #include <QElapsedTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include "web/requestqueue.h"
 #include "web/webrequest.h"
 
-#include <QtTest>
+#include <QTest>
 
 class TestWebRequest : public QObject
 {
