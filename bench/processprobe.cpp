@@ -67,6 +67,16 @@ qint64 ProcessProbe::cpuNs()
     return total;
 }
 
+qint64 ProcessProbe::ownCpuNs()
+{
+    readTasks();
+    qint64 total = 0;
+    for (const Task &task : qAsConst(m_tasks))
+        if (!task.name.startsWith(QLatin1String("padsim-")))
+            total += task.ns;
+    return total;
+}
+
 QHash<QString, qint64> ProcessProbe::cpuNsByThread()
 {
     readTasks();

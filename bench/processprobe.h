@@ -18,6 +18,9 @@ public:
     // own count), for costs far below a clock tick. A thread that has ended
     // counts with what it had used when last seen.
     qint64 cpuNs();
+    // The same without the virtual pad's threads (padsim-*), which play the
+    // pad itself and answer its control socket: the driver's own share.
+    qint64 ownCpuNs();
     // The same by thread name (threads of one name added up).
     QHash<QString, qint64> cpuNsByThread();
     long wakeUps() const;       // context switches of every thread so far
