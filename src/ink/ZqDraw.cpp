@@ -127,13 +127,16 @@ void ZqDraw::drawPathPoint(int x, int y, int pressure)
 
 void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
 {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // Beginning a painter costs several times what a segment does, so one
+    // stays on the picture between segments (it draws straight into it).
+    if (!m_painter.isActive()) {
+        m_painter.begin(&image);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        m_painter.setRenderHint(QPainter::Antialiasing);
+    }
+    m_painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     const QLine line(*from, to);
-    painter.drawLines(&line, 1);
-    painter.end();
+    m_painter.drawLines(&line, 1);
     m_paletteRows.update(image, touchedBy(line, penWidth));
     *from = to;
 }
@@ -158,6 +161,8 @@ void ZqDraw::clearImage()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     vPath_touch_info.clear();
+    if (m_painter.isActive())
+        m_painter.end();
     image.fill(kBlank);
     m_paletteRows.reset(image.size(), kBlank);
     isPenDown = false;

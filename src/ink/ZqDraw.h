@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QPainter>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -89,6 +90,7 @@ private:
     QPoint lastPathPoint; // the replay's: the two never join
     double penWidth = 1.0;
     QImage image;
+    QPainter m_painter; // on `image` from the first segment to the next clear
     PaletteCanvas m_paletteRows; // the picture as palette indices, kept with every change
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
     QRect signArea;
