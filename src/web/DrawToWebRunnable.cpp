@@ -8,6 +8,17 @@
 #include "web/livepicture.h"
 
 #include <QDebug>
+#include <QThread>
+
+namespace {
+// Live pictures go out at most this often, about as often as pages have
+// been taking them (and five times what a screen shows). Encoding alone
+// allows several times more, which a page, or a replay paced by this
+// worker, could not take: the pictures would pile up in the page's socket
+// until it counts as not reading. Faster requests wait as jobs (and merge
+// there beyond the jobs' limit).
+constexpr qint64 kLivePictureGapUs = 3000;
+} // namespace
 
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
@@ -23,6 +34,12 @@ void DrawToWebRunnable::OnDrawToWeb()
     MainWindow *window = mdialog;
     switch (flag) {
     case -1:
+        if (m_sinceLivePicture.isValid()) {
+            const qint64 waitUs = kLivePictureGapUs - m_sinceLivePicture.nsecsElapsed() / 1000;
+            if (waitUs > 0)
+                QThread::usleep(static_cast<unsigned long>(waitUs));
+        }
+        m_sinceLivePicture.start();
         window->sendFile(true, livePicture(canvas));
         break;
     case 2: {

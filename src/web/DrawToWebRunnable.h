@@ -4,6 +4,7 @@
 #include "web/livepictureencoder.h"
 #include "web/savedsignature.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 class DrawJobs;
@@ -36,4 +37,5 @@ private:
     // keeps their compressed bands: both live from one picture to the next.
     PaletteCanvas m_paletteRows;
     LivePictureEncoder m_encoder;
+    QElapsedTimer m_sinceLivePicture; // valid once a live picture was sent
 };
