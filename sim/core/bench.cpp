@@ -149,8 +149,10 @@ void Bench::deliver(Device &device, const Bytes &report)
         return;
     auto &unread = device.handle->unread;
     unread.push_back(report);
-    while (unread.size() > kMaxUnreadReports)
+    while (unread.size() > kMaxUnreadReports) {
         unread.pop_front();
+        ++device.handle->dropped;
+    }
     changed.notify_all();
 }
 

@@ -89,6 +89,10 @@ public:
     libusb_context *defaultContext = nullptr;
     int defaultContextUsers = 0;
     int nextCallbackHandle = 1;
+    // Times the host looked for device changes: event-handling calls, counted
+    // once their callbacks have returned, and device-list reads. A test waits
+    // for two more looks to know that a monitor has seen a change.
+    unsigned long hostLooks = 0;
 
     static bool hotplugByDefault();   // PADSIM_HOTPLUG=off turns it off
     void logCall(const std::string &line);
@@ -112,6 +116,7 @@ struct hid_device_
 {
     std::shared_ptr<padsim::Device> device;
     std::deque<padsim::Bytes> unread;
+    unsigned long dropped = 0;  // reports lost to a full unread queue, oldest first
     bool closing = false;  // hid_close has begun: reads return -1
     int readers = 0;       // threads inside a read on this handle
     std::wstring error;

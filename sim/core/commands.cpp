@@ -199,6 +199,30 @@ std::string reply(Bench &bench, const Words &words)
     return "ok next answer set";
 }
 
+// How far the host's reading has come on the open pad: the reports it has
+// not taken yet, its threads waiting inside a read now, and the reports lost
+// since it opened the pad because it fell a full queue behind. "unread 0
+// waiting 1" after the pad sent something means the host took every report
+// and is back for more: whatever it does with a report it did before it read
+// again. A test waits on this instead of guessing how long the host needs.
+std::string reader(Bench &bench, const Words &words)
+{
+    if (words.size() != 1)
+        throw Failure{"usage: reader"};
+    const auto device = targetPad(bench);
+    if (!device->handle)
+        throw Failure{"no pad is open"};
+    return "ok unread " + std::to_string(device->handle->unread.size()) + " waiting "
+           + std::to_string(device->handle->readers) + " dropped " + std::to_string(device->handle->dropped);
+}
+
+std::string looks(Bench &bench, const Words &words)
+{
+    if (words.size() != 1)
+        throw Failure{"usage: looks"};
+    return "ok looks " + std::to_string(bench.hostLooks);
+}
+
 std::string fault(Bench &bench, const Words &words)
 {
     if (words.size() < 2)
@@ -273,6 +297,8 @@ std::string help()
         "pen X Y P",
         "button confirm|resign|cancel",
         "stroke FILE|demo [rate HZ|max] | stroke stop",
+        "reader",
+        "looks",
         "fault none|stall|fail-open|fail-write|fail-start|fail-read|fail-list|fail-init|fail-hotplug|fail-descriptor|"
         "fail-string",
         "hotplug on|off",
@@ -349,6 +375,10 @@ std::string runCommand(const std::string &line)
             return pen(bench, words);
         if (name == "button")
             return button(bench, words);
+        if (name == "reader")
+            return reader(bench, words);
+        if (name == "looks")
+            return looks(bench, words);
         if (name == "fault")
             return fault(bench, words);
         if (name == "hotplug")

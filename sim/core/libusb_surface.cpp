@@ -173,6 +173,7 @@ PADSIM_EXPORT ssize_t libusb_get_device_list(libusb_context *ctx, libusb_device 
     libusb_context *context = resolve(bench, ctx);
     if (!context || !list)
         return LIBUSB_ERROR_INVALID_PARAM;
+    ++bench.hostLooks;
     if (bench.faults.failList) {
         bench.faults.failList = false;
         return LIBUSB_ERROR_IO;
@@ -322,6 +323,7 @@ PADSIM_EXPORT int libusb_handle_events_timeout_completed(libusb_context *ctx, st
         bench.changed.wait_for(lock, limit, [context] { return !context->pending.empty(); });
     }
     dispatchEvents(lock, context);
+    ++bench.hostLooks;
     return LIBUSB_SUCCESS;
 }
 

@@ -47,8 +47,10 @@ void DrawToWebRunnable::OnDrawToWeb()
         const TOUCH_INFO_F sample = touchinfo_f.get();
         canvas->drawPenLine(int(sample.x), int(sample.y), devXmax, devYmax, sample.pressure);
         canvas->clearImage();
-        window->sendFile(false, livepicture::blank());
+        // Taking samples again before the page hears of the re-sign: a page
+        // that starts the pen on the blank picture loses no sample.
         isOnTouch = true;
+        window->sendFile(false, livepicture::blank());
         emit commandDone(flag, SavedSignature());
         break;
     }

@@ -106,7 +106,12 @@ private slots:
     {
         QPointer<TipsDialog> tips = new TipsDialog(TipsDialog::Welcome, "stays", nullptr);
         tips->show();
-        QTest::qWait(2300);
+        QVERIFY(QTest::qWaitForWindowExposed(tips));
+        // Its timer is what closes it (above), and showing it starts none.
+        const QList<QTimer *> timers = tips->findChildren<QTimer *>();
+        QVERIFY(!timers.isEmpty());
+        for (const QTimer *timer : timers)
+            QVERIFY(!timer->isActive());
         QVERIFY(!tips.isNull());
         QVERIFY(tips->isVisible());
         tips->close();

@@ -149,7 +149,6 @@ private slots:
         s.request("2023");
         QVERIFY(s.waitForBlankImages(1));
         QVERIFY(s.playDemoSignature());
-        s.settle();
         s.request("2022");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(s.outDir() + "/save.png") && QFile::exists(s.outDir() + "/path.save"),
                                  10000);

@@ -414,7 +414,7 @@ private slots:
         m_window = nullptr;
         QVERIFY(!isDrawPath);
         const int drawn = pointIndexa;
-        QTest::qWait(50);
+        QTest::qWait(50); // a replay left running would draw thousands of points meanwhile
         QCOMPARE(pointIndexa.load(), drawn);
         QVERIFY(drawn <= 20000);
     }

@@ -63,10 +63,21 @@ private:
         m_window->drawPenLine(padX(screenX), padY(screenY), kPadWidth, kPadHeight, pressure);
     }
 
+    // Catches up with the X server: it has done everything this process
+    // asked, the events it sent back are handled, the repaints they and
+    // earlier updates ask for are done, and their pixels reached the server.
+    static void catchUpWithTheServer()
+    {
+        QGuiApplication::sync();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QGuiApplication::sync();
+    }
+
     // The display as the person sees it, once the window has painted.
     QImage settledScreenshot()
     {
-        QTest::qWait(150);
+        catchUpWithTheServer();
         return m_x->screenshot();
     }
 
@@ -164,12 +175,12 @@ private slots:
     {
         PaintRecorder recorder;
         m_window->installEventFilter(&recorder);
-        QTest::qWait(100);
+        catchUpWithTheServer(); // earlier paints are not recorded
         recorder.painted = QRegion();
         touch(900, 500, 1024);
         touch(1000, 560, 1024); // width 3.5: the rectangle grows by 3 on each side
-        QTRY_VERIFY(!recorder.painted.isEmpty());
-        QTest::qWait(50);
+        catchUpWithTheServer();
+        QVERIFY(!recorder.painted.isEmpty());
         QCOMPARE(recorder.painted.boundingRect(), QRect(QPoint(897, 497), QPoint(1003, 563)));
         m_window->removeEventFilter(&recorder);
     }

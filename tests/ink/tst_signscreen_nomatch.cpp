@@ -11,6 +11,11 @@
 
 #include <unistd.h>
 
+namespace {
+// How long the display is watched for a window that must not appear.
+constexpr int kNoWindowWatchMs = 200;
+}
+
 class TestSignScreenNoMatch : public QObject
 {
     Q_OBJECT
@@ -34,7 +39,7 @@ private slots:
         auto *window = new SignScreen(nullptr);
         QCOMPARE(window->StartSignScreen(), -1);
         QVERIFY(!SignScreen::isStarted());
-        QTest::qWait(200);
+        QTest::qWait(kNoWindowWatchMs); // no window shows up, not even late
         QVERIFY(m_x->visibleWindows(getpid()).isEmpty());
         QCOMPARE(windowColourBounds(m_x->screenshot()), QRect());
         delete window;
@@ -42,7 +47,7 @@ private slots:
         MainWindow main;
         QCOMPARE(main.openSignScreen(), -1);
         QVERIFY(!main.signScreen());
-        QTest::qWait(200);
+        QTest::qWait(kNoWindowWatchMs); // no window shows up, not even late
         QVERIFY(m_x->visibleWindows(getpid()).isEmpty());
     }
 };

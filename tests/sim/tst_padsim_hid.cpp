@@ -144,6 +144,7 @@ private slots:
         for (int i = 0; i < 35; ++i)
             QVERIFY(m_sim.report(QString("aa%1").arg(i, 2, 16, QChar('0'))));
         QCOMPARE(m_sim.command("report ff"), QString("ok queued 30"));
+        QCOMPARE(m_sim.droppedReports(), 6L);
         QByteArray report;
         QCOMPARE(readOne(dev, report, 0), 2);
         QCOMPARE(report, QByteArray::fromHex("aa06"));   // the six oldest were dropped
@@ -168,6 +169,52 @@ private slots:
         hid_close(dev);
     }
 
+    // What a test waits on to know the host has taken every report.
+    void readerTellsWhatIsUnreadAndWhoWaits()
+    {
+        QVERIFY(m_sim.plug("qz07"));
+        QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
+        hid_device *dev = hid_open(0x28bd, 0x600c, nullptr);
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 0 dropped 0"));
+        QVERIFY(m_sim.report("0201"));
+        QVERIFY(m_sim.report("0202"));
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 2 waiting 0 dropped 0"));
+        QVERIFY(!m_sim.waitUntilAllRead(50));   // unread reports, nobody reading
+        std::atomic<int> taken{0};
+        std::thread reader([&] {
+            QByteArray report;
+            while (readOne(dev, report, -1) > 0)
+                ++taken;
+        });
+        QVERIFY(m_sim.waitUntilAllRead());
+        QCOMPARE(taken.load(), 2);   // both taken before the reader waited again
+        QCOMPARE(m_sim.command("reader"), QString("ok unread 0 waiting 1 dropped 0"));
+        QCOMPARE(m_sim.command("reader now"), QString("error: usage: reader"));
+        hid_close(dev);   // ends the waiting read
+        reader.join();
+        QCOMPARE(m_sim.command("reader"), QString("error: no pad is open"));
+    }
+
+    // What a test waits on to know a monitor has looked for changes.
+    void looksCountEventHandlingAndDeviceLists()
+    {
+        const long before = m_sim.hostLooks();
+        QVERIFY(before >= 0);
+        libusb_context *ctx = nullptr;
+        QCOMPARE(libusb_init(&ctx), 0);
+        libusb_device **list = nullptr;
+        QVERIFY(libusb_get_device_list(ctx, &list) >= 0);
+        libusb_free_device_list(list, 1);
+        QCOMPARE(m_sim.hostLooks(), before + 1);
+        timeval zero{0, 0};
+        QCOMPARE(libusb_handle_events_timeout_completed(ctx, &zero, nullptr), 0);
+        QCOMPARE(m_sim.hostLooks(), before + 2);
+        QVERIFY(m_sim.waitForHostLooks(before, 2, 0));
+        QVERIFY(!m_sim.waitForHostLooks(before, 3, 50));   // nobody looks meanwhile
+        libusb_exit(ctx);
+        QCOMPARE(m_sim.command("looks now"), QString("error: usage: looks"));
+    }
+
     void unplugEndsAWaitingRead()
     {
         QVERIFY(m_sim.plug("kz07"));
@@ -177,7 +224,7 @@ private slots:
             QByteArray report;
             result = readOne(dev, report, -1);
         });
-        QTest::qWait(100);
+        QVERIFY(m_sim.waitUntilAllRead());   // the read waits inside the library
         QCOMPARE(result.load(), 1);
         QVERIFY(m_sim.unplug("kz07"));
         reader.join();
@@ -286,7 +333,7 @@ private slots:
             QByteArray report;
             result = readOne(dev, report, -1);
         });
-        QTest::qWait(50);
+        QVERIFY(m_sim.waitUntilAllRead());   // the read waits inside the library
         QVERIFY(m_sim.fault("fail-read"));
         reader.join();
         QCOMPARE(result.load(), -1);

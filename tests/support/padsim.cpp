@@ -3,6 +3,7 @@
 #include "support/testenv.h"
 
 #include <QDeadlineTimer>
+#include <QTest>
 #include <QThread>
 
 #include <cerrno>
@@ -116,6 +117,48 @@ QStringList PadSim::status() const
 bool PadSim::waitReady(int waitMs) const
 {
     return command("status", waitMs).startsWith("ok");
+}
+
+bool PadSim::waitUntilAllRead(int waitMs) const
+{
+    const auto allRead = [this] {
+        const QStringList words = command("reader").split(' ');
+        // "ok unread N waiting M dropped K"
+        return words.size() == 7 && words[2] == "0" && words[4].toInt() > 0;
+    };
+    return QTest::qWaitFor(allRead, waitMs);
+}
+
+long PadSim::droppedReports() const
+{
+    const QStringList words = command("reader").split(' ');
+    return words.size() == 7 ? words[6].toLong() : -1;
+}
+
+long PadSim::hostLooks() const
+{
+    const QString reply = command("looks");
+    return reply.startsWith("ok looks ") ? reply.section(' ', 2, 2).toLong() : -1;
+}
+
+bool PadSim::waitForHostLooks(long since, int more, int waitMs) const
+{
+    return since >= 0 && QTest::qWaitFor([&] { return hostLooks() >= since + more; }, waitMs);
+}
+
+bool PadSim::waitForStrokeSteps(int steps, int waitMs) const
+{
+    const auto reached = [&] {
+        for (const QString &line : status()) {
+            if (line == "stroke idle")
+                return true;
+            // "stroke playing N/M"
+            if (line.startsWith("stroke playing "))
+                return line.section(' ', 2, 2).section('/', 0, 0).toInt() >= steps;
+        }
+        return false;
+    };
+    return QTest::qWaitFor(reached, waitMs);
 }
 
 QProcessEnvironment PadSim::childEnvironment(QProcessEnvironment base) const

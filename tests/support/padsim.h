@@ -30,6 +30,22 @@ public:
     QStringList status() const;
     // Waits until something serves the socket (a child that is starting up).
     bool waitReady(int waitMs = 10000) const;
+    // Waits until the host has taken every report the open pad sent and is
+    // back in a read for more: what it does with a report is done by then.
+    // Runs the event loop meanwhile.
+    bool waitUntilAllRead(int waitMs = 10000) const;
+    // How many times the host looked for device changes so far (`looks`).
+    long hostLooks() const;
+    // Waits until the host looked `more` times after `since`: once it looked
+    // twice after a change, its monitor has seen the change.
+    bool waitForHostLooks(long since, int more = 2, int waitMs = 10000) const;
+    // Reports the open pad lost since it was opened because the host fell a
+    // full queue behind, as hidapi loses them (-1 when no pad is open). A
+    // stroke played at a fixed rate can lose some on a busy machine; one
+    // played at "rate max" never does.
+    long droppedReports() const;
+    // Waits until the stroke playing now has sent `steps` steps, or ended.
+    bool waitForStrokeSteps(int steps, int waitMs = 10000) const;
 
     QString socketPath() const { return m_socketPath; }
     static QString defaultSocketPath();

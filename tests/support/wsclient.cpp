@@ -40,6 +40,20 @@ bool WsClient::waitForDisconnect(int timeoutMs)
     return QTest::qWaitFor([this] { return disconnected; }, timeoutMs);
 }
 
+bool WsClient::roundTrip(int timeoutMs)
+{
+    const QByteArray payload = "round trip " + QByteArray::number(++m_pings);
+    bool answered = false;
+    const QMetaObject::Connection watch =
+        connect(&socket, &QWebSocket::pong, this, [&](quint64, const QByteArray &echoed) {
+            answered = answered || echoed == payload;
+        });
+    socket.ping(payload);
+    const bool ok = QTest::qWaitFor([&] { return answered; }, timeoutMs);
+    disconnect(watch);
+    return ok;
+}
+
 QList<QJsonObject> WsClient::jsonMessages() const
 {
     QList<QJsonObject> result;

@@ -19,6 +19,9 @@ public:
     void sendJson(const QJsonObject &object);
     bool waitForMessages(int count, int timeoutMs = 5000);
     bool waitForDisconnect(int timeoutMs = 5000);
+    // Pings and waits for the answer: whatever the other side wrote before it
+    // read the ping has arrived by then.
+    bool roundTrip(int timeoutMs = 10000);
 
     QStringList messages;
     QList<QJsonObject> jsonMessages() const;
@@ -26,4 +29,7 @@ public:
     QWebSocketProtocol::CloseCode closeCode = QWebSocketProtocol::CloseCodeNormal;
     QString closeReason;
     QWebSocket socket;
+
+private:
+    int m_pings = 0;
 };

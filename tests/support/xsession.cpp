@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
@@ -299,4 +300,117 @@ QStringList XSession::visibleWindows(qint64 pid, const QString &nameRegex) const
     const QString out = run("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(pid),
                                         "--name", nameRegex});
     return out.split('\n', Qt::SkipEmptyParts);
+}
+
+namespace {
+// A window may be gone by the time its properties are read: that is no error.
+int ignoreXErrors(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+QString textProperty(Display *dpy, ::Window window, Atom property, Atom type)
+{
+    Atom actualType = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    QString text;
+    if (XGetWindowProperty(dpy, window, property, 0, 1024, False, type, &actualType, &format, &items, &after, &data)
+            == Success
+        && data && format == 8)
+        text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(items));
+    if (data)
+        XFree(data);
+    return text;
+}
+} // namespace
+
+WindowWatch::WindowWatch(const XSession &x)
+{
+    m_display = XOpenDisplay(x.display().toLatin1().constData());
+    if (!m_display)
+        return;
+    XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+    XSync(m_display, False);
+}
+
+WindowWatch::~WindowWatch()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+void WindowWatch::learn(unsigned long window)
+{
+    Seen &known = m_windows[window];
+    if (known.pid != 0 && !known.name.isEmpty())
+        return;
+    XErrorHandler previous = XSetErrorHandler(ignoreXErrors);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(m_display, window, XInternAtom(m_display, "_NET_WM_PID", False), 0, 1, False,
+                           XA_CARDINAL, &type, &format, &items, &after, &data) == Success
+        && data && format == 32 && items == 1)
+        known.pid = qint64(*reinterpret_cast<unsigned long *>(data));
+    if (data)
+        XFree(data);
+    known.name = textProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False),
+                              XInternAtom(m_display, "UTF8_STRING", False));
+    if (known.name.isEmpty())
+        known.name = textProperty(m_display, window, XA_WM_NAME, XA_STRING);
+    XSync(m_display, False);
+    XSetErrorHandler(previous);
+}
+
+void WindowWatch::catchUp()
+{
+    if (!m_display)
+        return;
+    XSync(m_display, False); // every event up to now is in the queue
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        switch (event.type) {
+        case CreateNotify:
+            learn(event.xcreatewindow.window);
+            break;
+        case MapNotify:
+            learn(event.xmap.window);
+            m_windows[event.xmap.window].mapped = true;
+            m_windows[event.xmap.window].everMapped = true;
+            break;
+        case UnmapNotify:
+            m_windows[event.xunmap.window].mapped = false;
+            break;
+        case DestroyNotify:
+            m_windows[event.xdestroywindow.window].mapped = false;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+bool WindowWatch::any(qint64 pid, const QString &nameRegex, bool Seen::*state)
+{
+    catchUp();
+    const QRegularExpression name(nameRegex);
+    for (const Seen &window : qAsConst(m_windows)) {
+        if (window.*state && window.pid == pid && name.match(window.name).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+bool WindowWatch::wasMapped(qint64 pid, const QString &nameRegex)
+{
+    return any(pid, nameRegex, &Seen::everMapped);
+}
+
+bool WindowWatch::isMapped(qint64 pid, const QString &nameRegex)
+{
+    return any(pid, nameRegex, &Seen::mapped);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QProcess>
@@ -63,4 +64,39 @@ private:
     QString m_display;
     QString m_error;
     QString m_configFile;
+};
+
+// Sees the top-level windows of an X session as the server maps and unmaps
+// them, from the server's own events, so that a window shown only briefly
+// is not missed between two looks. Create it before the program under test
+// starts; it reads each window's process and name as soon as it learns of
+// the window.
+class WindowWatch
+{
+public:
+    explicit WindowWatch(const XSession &x);
+    ~WindowWatch();
+    WindowWatch(const WindowWatch &) = delete;
+    WindowWatch &operator=(const WindowWatch &) = delete;
+
+    bool isOpen() const { return m_display != nullptr; }
+    // Whether a window of process `pid` whose name matches `nameRegex` has
+    // been mapped so far, or is mapped now.
+    bool wasMapped(qint64 pid, const QString &nameRegex);
+    bool isMapped(qint64 pid, const QString &nameRegex);
+
+private:
+    struct Seen
+    {
+        qint64 pid = 0;
+        QString name;
+        bool mapped = false;
+        bool everMapped = false;
+    };
+    void catchUp();
+    void learn(unsigned long window);
+    bool any(qint64 pid, const QString &nameRegex, bool Seen::*state);
+
+    struct _XDisplay *m_display = nullptr;
+    QHash<unsigned long, Seen> m_windows;
 };

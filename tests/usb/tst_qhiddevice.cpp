@@ -184,8 +184,8 @@ private slots:
             QByteArray buffer;
             result = hid.read(&buffer, 64, -1);
         });
-        QTest::qWait(150);
-        QCOMPARE(result.load(), 1);   // still waiting
+        QVERIFY(m_sim.waitUntilAllRead());   // the read waits inside the library
+        QCOMPARE(result.load(), 1);
         QVERIFY(m_sim.unplug("qz07"));
         reader.join();
         QCOMPARE(result.load(), -1);

@@ -15,7 +15,8 @@ using Id = QUsb::Id;
 
 namespace {
 const Id kQz07(0x600c, 0x28bd);
-constexpr int kTwoTicksMs = 600;
+// Two of the monitor's 250 ms ticks, and some room.
+constexpr int kInertWatchMs = 600;
 }
 
 class QUsbMonitor : public QObject
@@ -83,7 +84,7 @@ private slots:
         QVERIFY(inserted.wait());
         QVERIFY(m_sim.plug("qz07 bus 1 port 3 class 3 subclass 1"));
         QTRY_COMPARE(inserted.count(), 2);
-        QTest::qWait(kTwoTicksMs);
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor looked twice more
         QCOMPARE(inserted.count(), 2);
         QCOMPARE(at(inserted, 0), Id(0x3c4d, 0x1a2b, 2, 5, 9, 1));
         QCOMPARE(at(inserted, 1), Id(0x600c, 0x28bd, 1, 3, 3, 1));
@@ -91,7 +92,7 @@ private slots:
 
         QVERIFY(m_sim.unplug("qz07"));
         QVERIFY(removed.wait());
-        QTest::qWait(kTwoTicksMs);
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor looked twice more
         QCOMPARE(removed.count(), 1);
         QCOMPARE(at(removed, 0), Id(0x600c, 0x28bd, 1, 3, 3, 1));
         QVERIFY(!usb.isPresent(kQz07));   // the hot-plug mode keeps the list it started with
@@ -112,7 +113,7 @@ private slots:
         QUsb usb;
         QSignalSpy inserted(&usb, &QUsb::deviceInserted);
         QSignalSpy removed(&usb, &QUsb::deviceRemoved);
-        QTest::qWait(kTwoTicksMs);
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor looked twice more
         QCOMPARE(inserted.count() + removed.count(), 0);
         QVERIFY(usb.isPresent(kQz07));
         QVERIFY(usb.isPresent(Id(0xc077, 0x046d)));
@@ -151,13 +152,13 @@ private slots:
         QTRY_COMPARE(inserted.count(), 2);
         QVERIFY(m_sim.plug("qz07 bus 1 port 2 serial SECOND0001"));
         QVERIFY(inserted.wait());
-        QTest::qWait(kTwoTicksMs);
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor looked twice more
         QCOMPARE(inserted.count(), 3);   // its HID entry matches the first pad's
         QCOMPARE(at(inserted, 2), Id(0x600c, 0x28bd, 1, 2));
 
         QVERIFY(m_sim.unplug("qz07 bus 1 port 2"));
         QVERIFY(removed.wait());
-        QTest::qWait(kTwoTicksMs);
+        QVERIFY(m_sim.waitForHostLooks(m_sim.hostLooks())); // the monitor looked twice more
         QCOMPARE(removed.count(), 1);
         QCOMPARE(at(removed, 0), Id(0x600c, 0x28bd, 1, 2));
     }
@@ -191,7 +192,7 @@ private slots:
         QVERIFY(m_sim.fault("none"));
         QSignalSpy inserted(&usb, &QUsb::deviceInserted);
         QVERIFY(m_sim.plug("qz07"));
-        QTest::qWait(kTwoTicksMs);
+        QTest::qWait(kInertWatchMs); // an inert monitor never looks: watched for two ticks' time
         QCOMPARE(inserted.count(), 0);
         QCOMPARE(QUsb::devices().size(), 2);   // the static list has contexts of its own
         QCOMPARE(contextsLine(), QString("contexts 0 log-levels callbacks 0"));
@@ -206,7 +207,7 @@ private slots:
         QCOMPARE(contextsLine(), QString("contexts 0 log-levels callbacks 0"));   // released at once
         QSignalSpy inserted(&usb, &QUsb::deviceInserted);
         QVERIFY(m_sim.plug("qz07"));
-        QTest::qWait(kTwoTicksMs);
+        QTest::qWait(kInertWatchMs); // an inert monitor never looks: watched for two ticks' time
         QCOMPARE(inserted.count(), 0);   // and no polling instead
     }
 

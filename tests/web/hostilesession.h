@@ -26,7 +26,6 @@ inline bool signsNormally(SigningSession &s)
         qWarning() << "the demo signature did not play";
         return false;
     }
-    s.settle();
     s.request("2022");
     if (!s.waitForBlankImages(blanks + 2, 20000)) {
         qWarning() << "the confirm was not answered";

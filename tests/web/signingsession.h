@@ -18,6 +18,11 @@
 #include <cmath>
 #include <memory>
 
+// How long a test watches for something that must NOT happen (a message
+// no page may get, a second result). Each use says what it proves absent.
+// What did happen is always waited for by its own event, never by time.
+constexpr int kAbsenceWatchMs = 300;
+
 struct ImageMessage
 {
     bool drawing = false;
@@ -53,6 +58,16 @@ public:
         return page.open() || failed("the page could not connect");
     }
 
+    // Plugs `model` in (with `options` such as " serial S") and waits for
+    // the driver's log line that it saw a pad arrive.
+    bool plugAndWaitForDriver(const QString &model, const QString &options = QString())
+    {
+        const QString arrived = QString::fromUtf8("设备插入===");
+        const int before = driver->output().count(arrived);
+        return pad->plug(model + options)
+            && QTest::qWaitFor([&] { return driver->output().count(arrived) > before; }, 10000);
+    }
+
     QString outDir() const { return root.path() + "/out"; }
 
     // Says why a start failed, with what the driver printed so far.
@@ -71,13 +86,18 @@ public:
         page.sendJson(message);
     }
 
-    // Plays the virtual pad's demo signature and waits until all of it is sent.
-    bool playDemoSignature()
+    // Plays `stroke` ("demo" or a stroke file, with "rate HZ" if wanted) on
+    // the virtual pad and waits until all of it is sent and the driver has
+    // read every report of it.
+    bool playStroke(const QString &stroke)
     {
-        if (!pad->command("stroke demo").startsWith("ok"))
+        if (!pad->command("stroke " + stroke).startsWith("ok"))
             return false;
-        return QTest::qWaitFor([this] { return pad->status().contains("stroke idle"); }, 30000);
+        return QTest::qWaitFor([this] { return pad->status().contains("stroke idle"); }, 30000)
+            && pad->waitUntilAllRead();
     }
+
+    bool playDemoSignature() { return playStroke("demo"); }
 
     QList<ImageMessage> images() const
     {
@@ -99,6 +119,11 @@ public:
         return count;
     }
 
+    bool waitForDrawingImages(int n, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([&] { return drawingImages() >= n; }, timeoutMs);
+    }
+
     // Waits for the `n`-th image message with "bool" false.
     bool waitForBlankImages(int n, int timeoutMs = 10000)
     {
@@ -111,9 +136,6 @@ public:
             },
             timeoutMs);
     }
-
-    // Lets the driver take every queued report and job.
-    void settle() { QTest::qWait(500); }
 
     QTemporaryDir root;
     std::unique_ptr<PadSim> pad;

@@ -74,12 +74,17 @@ private slots:
                     .toString()
                     .contains("browser did not allow"));
         QCOMPARE(browser.evaluate("document.getElementById('status').textContent").toString(), QString("not connected"));
+        // The page's own client sends nothing while not connected; a socket
+        // of its own is refused by the browser: it closes without opening.
         browser.evaluate(QString("document.getElementById('dir').value = '%1/blocked'; "
                                  "document.querySelector('zq-signature').directory = '%1/blocked'; "
                                  "document.querySelector('zq-signature').start(); "
-                                 "new WebSocket('ws://127.0.0.1:36325'); true")
+                                 "window.probeOpened = false; "
+                                 "window.probe = new WebSocket('ws://127.0.0.1:36325'); "
+                                 "window.probe.onopen = () => { window.probeOpened = true; }; true")
                              .arg(s.outDir()));
-        QTest::qWait(1000);
+        QVERIFY(browser.waitFor("window.probe.readyState === WebSocket.CLOSED"));
+        QCOMPARE(browser.evaluate("window.probeOpened").toBool(), false);
         QCOMPARE(connectionsLogged(*s.driver), 1);
         QVERIFY(!QFileInfo::exists(s.outDir() + "/blocked"));
         QCOMPARE(s.driver->terminate(), 0);

@@ -20,6 +20,16 @@ class TestDrawJobs : public QObject
     Q_OBJECT
 
 private:
+    // Every job asked for so far is done and `page` has every message sent
+    // meanwhile: the worker's queue is passed, its sends are handed to the
+    // sockets, and a ping is answered behind them.
+    static bool allJobsReachedThePage(MainWindow &window, WsClient &page)
+    {
+        QMetaObject::invokeMethod(window.drawToWebWorker(), [] {}, Qt::BlockingQueuedConnection);
+        QCoreApplication::sendPostedEvents();
+        return page.roundTrip();
+    }
+
     static int countBlankImages(const WsClient &page)
     {
         int blanks = 0;
@@ -40,6 +50,8 @@ private slots:
         QCOMPARE(isOnDrawing.load(), 1);
         QVERIFY(!jobs.waitWhileOneRuns(50)); // times out instead of hanging
 
+        // The job ends a while later in another thread: the wait must block
+        // until then, not return at once.
         std::thread worker([&jobs] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             jobs.finish();
@@ -75,7 +87,7 @@ private slots:
         window.OnTouchInfoFun(TOUCH_INFO{0, 0, 0, 3});
 
         QTRY_COMPARE_WITH_TIMEOUT(countBlankImages(page), 1, 20000);
-        QTest::qWait(300);
+        QVERIFY(allJobsReachedThePage(window, page));
         QCOMPARE(countBlankImages(page), 1);
         QFile path(out.path() + "/path.save");
         QVERIFY(path.open(QIODevice::ReadOnly));
@@ -118,7 +130,7 @@ private slots:
         release.set_value();
 
         QTRY_COMPARE_WITH_TIMEOUT(countBlankImages(page), 3, 20000);
-        QTest::qWait(300);
+        QVERIFY(allJobsReachedThePage(window, page));
         const QList<QJsonObject> messages = page.jsonMessages();
         QCOMPARE(messages.size(), DrawJobs::kMaxWaitingPictures + 3);
         for (int i = 0; i < messages.size(); ++i)

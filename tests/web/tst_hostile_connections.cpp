@@ -79,7 +79,7 @@ private slots:
         }
         QVERIFY(s.driver->waitForOutput("out of file descriptors", 10000));
         const qint64 before = procstats::cpuTicks(pid);
-        QTest::qWait(2000);
+        QTest::qWait(2000); // the driver is watched for spinning, which must not happen
         const qint64 spent = procstats::cpuTicks(pid) - before;
         // Spinning would take all of the 2 s (about 200 ticks).
         QVERIFY2(before >= 0 && spent < 60, qPrintable(QString("%1 ticks in 2 s").arg(spent)));

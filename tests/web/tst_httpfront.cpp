@@ -21,6 +21,9 @@
 namespace {
 
 // The server runs in this thread: clients wait with the event loop running.
+// How long the front is watched for something that must not happen.
+constexpr int kAbsenceWatchMs = 300;
+
 bool waitConnected(QTcpSocket &socket)
 {
     return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState
@@ -262,7 +265,7 @@ private slots:
                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
         QVERIFY(waitReadable(raw));
         QVERIFY(raw.readAll().startsWith("HTTP/1.1 403"));
-        QTest::qWait(300);
+        QTest::qWait(kAbsenceWatchMs); // no refused page's message reaches the handler
         QCOMPARE(received.count(), 1);
         QCOMPARE(handler.clientCount(), 1);
 
@@ -292,8 +295,9 @@ private slots:
             QVERIFY(waitConnected(*slow.back()));
             slow.back()->write("GET / HTTP/1.1\r\n");
         }
-        QTest::qWait(300);
         // One more while all slots are held: refused with a clear answer.
+        // Connections are accepted in the order they were made, so the slow
+        // ones hold every slot by the time this one is accepted.
         QCOMPARE(httpRequest(port, "GET / HTTP/1.1\r\n\r\n").status, 503);
         // The slow ones lose their slots after the head time limit.
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto &s) {

@@ -92,7 +92,6 @@ private slots:
             QVERIFY(signingWindowShown(s));
 
         QVERIFY(s.playDemoSignature());
-        s.settle();
         if (confirmOnThePad)
             QVERIFY(s.pad->ok("button confirm"));
         else
@@ -122,17 +121,22 @@ private slots:
         SigningSession s;
         QVERIFY(s.start(x.get(), "qz07"));
         startSigning(s);
-        for (int i = 0; i < 12; ++i)
+        // Eleven samples: the eleventh asks for the second live picture, which
+        // tells that the driver has drawn all of them before the re-sign.
+        for (int i = 0; i < 11; ++i)
             QVERIFY(s.pad->ok(QString("pen %1 2000 600").arg(2000 + 150 * i)));
-        s.settle();
+        QVERIFY(s.waitForDrawingImages(2));
         s.request("2021");
         QVERIFY(s.waitForBlankImages(2));
 
-        const QString played = s.pad->command("stroke demo");
+        // As fast as the driver reads it: every step arrives, whatever the load.
+        const QString played = s.pad->command("stroke demo rate max");
         const int steps = played.section(' ', 2, 2).toInt();
         QVERIFY(QTest::qWaitFor([&] { return s.pad->status().contains("stroke idle"); }, 30000));
-        s.settle();
-        QVERIFY(inkPixels(s.images().last().picture) > 0); // samples are drawn again after the re-sign
+        QVERIFY(s.pad->waitUntilAllRead());
+        QCOMPARE(s.pad->droppedReports(), 0L);
+        // Samples are drawn again after the re-sign.
+        QVERIFY(QTest::qWaitFor([&] { return inkPixels(s.images().last().picture) > 0; }, 10000));
         s.request("2022");
         QVERIFY(s.waitForBlankImages(3));
 
@@ -148,10 +152,9 @@ private slots:
         QVERIFY(s.start(x.get(), "kz07"));
         startSigning(s);
         QVERIFY(s.playDemoSignature());
-        s.settle();
         s.request("2024");
         QVERIFY(s.waitForBlankImages(2));
-        s.settle();
+        QTest::qWait(kAbsenceWatchMs); // no late job writes a signature after the cancel
         QVERIFY(QFile::exists(s.outDir() + "/testfile"));
         QVERIFY(!QFile::exists(s.outDir() + "/save.png"));
         QVERIFY(!QFile::exists(s.outDir() + "/path.save"));
@@ -212,7 +215,6 @@ private slots:
         QVERIFY(s.start(x.get(), "qz07"));
         startSigning(s);
         QVERIFY(s.playDemoSignature());
-        s.settle();
         s.request("2022");
         QVERIFY(s.waitForBlankImages(2));
         const PathFileContent path = readPathFile(s.outDir() + "/path.save");
@@ -230,7 +232,7 @@ private slots:
         for (int counter = drawn; counter < drawn + path.records.size(); ++counter)
             expected += counter % 10 == 0 ? 1 : 0;
         QVERIFY(s.page.waitForMessages(before + expected, 15000));
-        s.settle();
+        QTest::qWait(kAbsenceWatchMs); // the replay sends no picture beyond those counted
         const QList<ImageMessage> images = s.images();
         QCOMPARE(images.size(), before + expected);
         QVERIFY(images.last().drawing);
@@ -246,7 +248,7 @@ private slots:
         QVERIFY(dismissErrorBox(s, errorBoxText(QString::fromUtf8("提示信息：    "), kNoDevice, 6)));
         s.request("2040");
         QVERIFY(dismissErrorBox(s, errorBoxText(QString::fromUtf8("错误信息：       "), kNoDevice, 14)));
-        s.settle();
+        QTest::qWait(kAbsenceWatchMs); // the failures reach no page
         QCOMPARE(s.page.messages.size(), 0);
         QCOMPARE(s.driver->terminate(), 0);
     }
@@ -261,8 +263,7 @@ private slots:
         s.request("2040");
         QVERIFY(dismissErrorBox(s, errorBoxText(QString::fromUtf8("错误信息：       "), kBusy, 14)));
         QVERIFY(s.playDemoSignature());
-        s.settle();
-        QVERIFY(s.drawingImages() > 10); // the signing went on undisturbed
+        QVERIFY(s.waitForDrawingImages(11)); // the signing went on undisturbed
         QCOMPARE(s.driver->terminate(), 0);
     }
 
@@ -289,7 +290,6 @@ private slots:
         QVERIFY(s.page.messages.first().contains("devicesn"));
         startSigning(s);
         QVERIFY(s.playDemoSignature());
-        s.settle();
         s.request("2022");
         QVERIFY(s.waitForBlankImages(2));
         QVERIFY(inkPixels(QImage(s.outDir() + "/save.png")) > 50);
@@ -314,7 +314,7 @@ private slots:
         QVERIFY(s.waitForBlankImages(1));
         for (int i = 0; i < 5; ++i)
             QVERIFY(s.pad->ok(QString("pen %1 3000 700").arg(3000 + 300 * i)));
-        s.settle();
+        QVERIFY(s.pad->waitUntilAllRead());
         s.request("2022");
         QVERIFY(s.waitForBlankImages(2));
         QVERIFY(s.driver->waitForOutput("confirm without a usable directory", 5000));
@@ -352,13 +352,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(x->visibleWindows(s.driver->pid()).isEmpty(), 5000);
         QVERIFY(s.driver->isRunning());
 
-        QVERIFY(s.pad->plug("t330"));
-        s.settle();
+        QVERIFY(s.plugAndWaitForDriver("t330"));
         s.request("2023");
         QVERIFY(s.waitForBlankImages(2));
         QVERIFY(signingWindowShown(s));
         QVERIFY(s.playDemoSignature());
-        s.settle();
         s.request("2022");
         QVERIFY(s.waitForBlankImages(3));
         QVERIFY(QFile::exists(s.outDir() + "/save.png"));

@@ -59,19 +59,16 @@ private slots:
             s.request("2025", s.outDir());
             s.request("2023");
             QVERIFY(s.waitForBlankImages(1, 20000));
-            QVERIFY(s.pad->command("stroke demo rate 2000").startsWith("ok"));
-            QVERIFY(QTest::qWaitFor([&] { return s.pad->status().contains("stroke idle"); }, 30000));
-            QTest::qWait(50);
+            QVERIFY(s.playStroke("demo rate 2000"));
             s.request(n % 5 == 4 ? "2024" : "2022");
             QVERIFY2(s.waitForBlankImages(2, 20000), qPrintable(QString("signing %1").arg(n)));
             s.page.messages.clear();
             for (WsClient &page : pages)
                 page.messages.clear();
             if (n % 10 == 9) {
+                // The driver sees the removal before the arrival it waits for.
                 QVERIFY(s.pad->unplug("qz07"));
-                QTest::qWait(100);
-                QVERIFY(s.pad->plug("qz07"));
-                QTest::qWait(300);
+                QVERIFY(s.plugAndWaitForDriver("qz07"));
             }
             const Sample sample{procstats::rssKiB(pid), procstats::descriptors(pid), procstats::threads(pid)};
             samples << sample;
