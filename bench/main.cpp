@@ -4,7 +4,10 @@
 #include "pagerecorder.h"
 #include "processprobe.h"
 
+#include "evidence/evidencefiles.h"
+#include "evidence/evidencerecorder.h"
 #include "ink/pointpath.h"
+#include "pad/sampleclock.h"
 #include "support/driverprocess.h"
 #include "support/padsim.h"
 
@@ -25,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -183,10 +187,12 @@ QString cpuByThread(const QHash<QString, qint64> &before, const QHash<QString, q
     return parts.join(QStringLiteral(", "));
 }
 
-// `rate` 0: as fast as the pad takes them.
-void streaming(int rate, int samples)
+// `rate` 0: as fast as the pad takes them. With `penData` the page asks
+// for every pen data file ("2102") before the signing starts.
+void streaming(int rate, int samples, bool penData = false)
 {
-    const QString label = rate > 0 ? QStringLiteral("%1 samples/s").arg(rate) : QStringLiteral("max rate");
+    const QString label = (rate > 0 ? QStringLiteral("%1 samples/s").arg(rate) : QStringLiteral("max rate"))
+                          + (penData ? QStringLiteral(" with pen data") : QString());
     Driver driver;
     if (!driver.start()) {
         addRow(label, "driver did not start");
@@ -202,6 +208,10 @@ void streaming(int rate, int samples)
         return;
     }
     page.send(QStringLiteral("{\"bizcode\":\"2025\",\"body\":{\"data\":\"%1\"}}").arg(out));
+    if (penData) {
+        page.send(QStringLiteral("{\"bizcode\":\"2100\"}"));
+        page.send(QStringLiteral("{\"bizcode\":\"2102\",\"body\":{\"formats\":[\"inkml\",\"json\",\"svg\"]}}"));
+    }
     page.send(QStringLiteral("{\"bizcode\":\"2023\"}"));
     if (!eventwait::until([&] { return page.blankPictures() == 1; }, 10000)) {
         addRow(label, "signing did not start");
@@ -267,7 +277,8 @@ void streaming(int rate, int samples)
     }
     const qint64 confirmAt = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
-    if (!eventwait::until([&] { return page.blankPictures() >= 2 && QFile::exists(out + "/path.save"); }, 60000))
+    const QString lastFile = out + (penData ? "/sign.manifest.json" : "/path.save");
+    if (!eventwait::until([&] { return page.blankPictures() >= 2 && QFile::exists(lastFile); }, 60000))
         std::printf("  (no confirm within 60 s)\n");
     const qint64 blankAt = page.blankPictures() >= 2 ? page.pictures.last().arrivedNs : -1;
     const int recorded = pathRecords(out + "/path.save");
@@ -332,6 +343,72 @@ void lossRuns(int rate, int samples, int runs)
     }
     addRow(label + ", signings without a lost sample",
            QStringLiteral("%1 of %2%3").arg(clean).arg(runs).arg(losses.isEmpty() ? QString() : " (" + losses.join(", ") + ")"));
+}
+
+// In the process, what pen data costs: stamping and keeping each sample
+// while it is drawn (the GUI thread's share), and encoding the files at the
+// confirm (the worker's), both per sample.
+void penDataCost(int samples)
+{
+    QVector<TOUCH_INFO> reports(samples);
+    for (int i = 0; i < samples; ++i) {
+        const double t = i * 0.01;
+        reports[i].x = 5100 + int(4200 * std::sin(t * 0.37));
+        reports[i].y = 3700 + int(3000 * std::sin(t * 0.23 + 1.0));
+        reports[i].pressure = i % 300 == 299 ? 0 : 300 + (i * 7) % 600;
+    }
+    tagDEVICE_INFO pad;
+    pad.model = QStringLiteral("QZ07");
+    pad.maxX = 10205;
+    pad.maxY = 7421;
+    pad.pressureLevels = 1024;
+    EvidenceRequest request;
+    request.formats = EvidenceRequest::InkML | EvidenceRequest::Json | EvidenceRequest::Svg;
+    QVector<double> keepNs;
+    std::optional<EvidenceCapture> capture;
+    for (int run = 0; run < 5; ++run) {
+        SampleClock clock;
+        EvidenceRecorder recorder;
+        recorder.request(request);
+        recorder.signingStarted(pad);
+        QElapsedTimer timer;
+        timer.start();
+        qint64 readNs = monotonicNs();
+        QVector<TOUCH_INFO> report(1); // a decoded report, as the reader has it
+        for (int i = 0; i < samples; ++i) {
+            report[0] = reports.at(i);
+            clock.stamp(&report, readNs += 1000000);
+            recorder.sample(report.at(0));
+        }
+        keepNs << double(timer.nsecsElapsed()) / samples;
+        capture = recorder.confirm();
+    }
+    addRow(QStringLiteral("pen data: stamp and keep one sample (GUI thread), %1 samples, 5 runs").arg(samples),
+           QStringLiteral("median %1 ns, max %2 ns").arg(percentile(keepNs, 50), 0, 'f', 0).arg(percentile(keepNs, 100), 0, 'f', 0));
+
+    ZqDraw::Signature signature;
+    for (const TOUCH_INFO &t : reports)
+        signature.records << TOUCH_INFO_F{float(t.x * 320 / 10206), float(t.y * 240 / 7422), t.pressure, t.pressure ? 2 : 3};
+    signature.cut = QRect(0, 0, 320, 240);
+    signature.pictureSize = QSize(320, 240);
+    signature.penColor = Qt::black;
+    const QVector<signaturefiles::NamedFile> pair{{"/out/path.save", pointpath::encodeFile(signature.records)},
+                                                  {"/out/save.png", QByteArray(20000, 'p')}};
+    QVector<double> encodeUs;
+    qint64 bytes = 0;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const QVector<evidencefiles::File> files = evidencefiles::encode(signature, *capture, pair);
+        encodeUs << timer.nsecsElapsed() / 1e3 / samples;
+        bytes = 0;
+        for (const evidencefiles::File &file : files)
+            bytes += file.file.bytes.size();
+    }
+    addRow(QStringLiteral("pen data: encode InkML, JSON, SVG and manifest at the confirm (worker), %1 samples").arg(samples),
+           QStringLiteral("median %1 us per sample (%2 ms in all), %3 bytes per sample")
+               .arg(percentile(encodeUs, 50), 0, 'f', 2).arg(percentile(encodeUs, 50) * samples / 1e3, 0, 'f', 1)
+               .arg(double(bytes) / samples, 0, 'f', 0));
 }
 
 void pictureSize()
@@ -441,12 +518,17 @@ int main(int argc, char **argv)
     auto wanted = [&groups](const char *group) { return groups.isEmpty() || groups.contains(QLatin1String(group)); };
     if (wanted("idle"))
         idle();
-    if (wanted("200"))
+    if (wanted("200")) {
         streaming(200, 2000);
+        streaming(200, 2000, true);
+    }
     if (wanted("1000")) {
         streaming(1000, 10000);
+        streaming(1000, 10000, true);
         pictureSize();
     }
+    if (wanted("pendata"))
+        penDataCost(10000);
     if (wanted("5000"))
         streaming(5000, 25000);
     if (wanted("loss"))

@@ -12,7 +12,8 @@ packages_for() {
                 libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev zlib1g-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
-                fonts-wqy-microhei iproute2 util-linux dbus-daemon nodejs node-typescript ;;
+                fonts-wqy-microhei iproute2 util-linux dbus-daemon nodejs node-typescript \
+                librsvg2-bin libxml2-utils ;;
     # openssl makes the certificate of the https test site.
     browser) echo chromium openssl ;;
     # The bench compares live pictures with an optimal re-encode.

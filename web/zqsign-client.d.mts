@@ -114,12 +114,68 @@ export interface SavedFile {
   size: number;
 }
 
+/** A pen data file a confirm wrote, by format; each null when this confirm did not write it. */
+export interface EvidenceFiles {
+  inkml?: SavedFile | null;
+  json?: SavedFile | null;
+  svg?: SavedFile | null;
+  /** sign.manifest.json: every file of the signature with its SHA-256 and size. */
+  manifest: SavedFile | null;
+}
+
+export type EvidenceFormat = 'inkml' | 'json' | 'svg';
+
+/** The document a signature is for, as the page names it. */
+export interface EvidenceDocument {
+  /** SHA-256 of the document, 64 hex digits. */
+  sha256: string;
+  /** At most 200 characters, no control characters. */
+  reason?: string;
+}
+
+/** What requestEvidence() asks for ("2102"). */
+export interface EvidenceRequest {
+  formats: EvidenceFormat[];
+  document?: EvidenceDocument | null;
+}
+
+/** What the driver will write (the answer to "2102"). */
+export interface EvidenceDetail {
+  formats: EvidenceFormat[];
+  document: { sha256: string; reason: string } | null;
+}
+
+/** One pen sample in pad units: raw pressure `p`, `t` in ms since the signature's first sample. */
+export interface PenPoint {
+  x: number;
+  y: number;
+  p: number;
+  t: number;
+}
+
+/** The content of sign.json ("2113", to the page that asked for 'json'). */
+export interface PenData {
+  version: 1;
+  pad: PadInfo & {
+    manufacturer: string;
+    xRange: [number, number];
+    yRange: [number, number];
+    pressureRange: [number, number];
+  };
+  /** The canvas the pictures are drawn on. */
+  canvas: { width: number; height: number };
+  /** Pen-down strokes. */
+  strokes: PenPoint[][];
+  /** The pen in the air between strokes (pressure 0), where the pad reports it. */
+  hover: PenPoint[][];
+}
+
 /** How a signing ended (bizcode "2110"). */
 export interface ResultDetail {
   result: 'confirmed' | 'cancelled' | 'resigned';
   /** The pad's button, a page's request, or the driver itself (a pad that stopped answering). */
   source: 'pad' | 'page' | 'driver';
-  /** Confirm only: both files written by this confirm. */
+  /** Confirm only: every file written by this confirm (save.png, path.save and any pen data files). */
   saved?: boolean;
   /** Confirm only: pen samples in the confirmed path. */
   samples?: number;
@@ -127,6 +183,8 @@ export interface ResultDetail {
   picture?: SavedFile | null;
   /** Confirm only: path.save as written, or null. */
   pathFile?: SavedFile | null;
+  /** Confirm only, when a requestEvidence() applied to it: the pen data files. */
+  evidence?: EvidenceFiles;
 }
 
 /** An error box at the machine, or a request dropped without one (bizcode "2111"). */
@@ -157,6 +215,8 @@ export interface ZQSignClientEventMap {
   result: ZQSignEvent<ResultDetail>;
   error: ZQSignEvent<ErrorDetail>;
   device: ZQSignEvent<DeviceDetail>;
+  evidence: ZQSignEvent<EvidenceDetail>;
+  pendata: ZQSignEvent<PenData>;
   permission: ZQSignEvent<PermissionDetail>;
   blocked: ZQSignEvent<BlockedDetail>;
 }
@@ -218,6 +278,11 @@ export declare class ZQSignClient {
   subscribe(): boolean;
   /** "2101" (after subscribe()): answered by a 'status' event. */
   requestStatus(): boolean;
+  /**
+   * "2102" (after subscribe()): record the pen data of the running or next
+   * signing; answered by an 'evidence' event, or an 'error' event naming "2102".
+   */
+  requestEvidence(request: EvidenceRequest): boolean;
 
   addEventListener<K extends keyof ZQSignClientEventMap>(
     type: K, listener: ZQSignListener<ZQSignClientEventMap[K]> | null, options?: boolean | ZQSignListenerOptions): void;

@@ -52,11 +52,18 @@
    *            subscribe() and requestStatus().
    *   result   how a signing ended; { result: 'confirmed' | 'cancelled' |
    *            'resigned', source: 'pad' | 'page' | 'driver', and for a
-   *            confirm saved, samples, picture, pathFile ({ path, size } or null) }
+   *            confirm saved, samples, picture, pathFile ({ path, size } or
+   *            null), and evidence when pen data was requested }
    *   error    an error box the driver showed or a request it dropped;
    *            { code (1000-1007 or null), text, request (bizcode or null) }
    *   device   a pad plugged in or pulled out; { event: 'plugged' |
    *            'unplugged', model, vid, pid }
+   *   evidence what the driver will record of the signing, answering
+   *            requestEvidence(); { formats, document }. A request it cannot
+   *            take is answered by an 'error' event with request '2102'.
+   *   pendata  after a confirm that requestEvidence() asked 'json' of, to
+   *            this connection alone: the content of sign.json; { version,
+   *            pad, canvas, strokes: [[{ x, y, p, t }]], hover }
    *
    * The driver broadcasts its replies to every connected page. Without a
    * subscription a request that fails simply gets no reply (the driver shows
@@ -71,7 +78,9 @@
   const NO_WEBSOCKET = 'ZQSignClient: this environment has no global WebSocket. Pass one: '
     + "new ZQSignClient({ WebSocket }), for example with WebSocket from the 'ws' package in Node before 22.";
   // Messages of subscribed connections, by bizcode, and the event each becomes.
-  const EXTENDED = { '2101': 'status', '2110': 'result', '2111': 'error', '2112': 'device' };
+  const EXTENDED = {
+    '2101': 'status', '2102': 'evidence', '2110': 'result', '2111': 'error', '2112': 'device', '2113': 'pendata',
+  };
 
   class ZQSignClient extends EventTarget {
     /**
@@ -248,6 +257,19 @@
 
     /** Asks for the driver's status (after subscribe()); answered by a 'status' event. */
     requestStatus() { return this._send('2101'); }
+
+    /**
+     * Asks the driver (after subscribe()) to record the pen data of the signing
+     * that runs, or else of the next one: `formats` any of 'inkml', 'json' and
+     * 'svg', written beside save.png with sign.manifest.json; `document`
+     * optionally { sha256: 64 hex digits, reason: at most 200 characters }.
+     * Answered by an 'evidence' event, or an 'error' event for a bad request.
+     */
+    requestEvidence({ formats = [], document = null } = {}) {
+      const body = { formats: Array.from(formats, String) };
+      if (document) body.document = document;
+      return this._send('2102', body);
+    }
 
     /** Replays a stored pen path; `base64` is the Base64 text of a path.save file. */
     replayPath(base64) { return this._send('2020', { data: String(base64) }); }

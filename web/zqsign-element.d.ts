@@ -1,8 +1,11 @@
 // Types of zqsign-element.js, the <zq-signature> element (browsers only: they
 // use the DOM library).
-import type { ErrorDetail } from './zqsign-client.js';
+import type { ErrorDetail, PenData } from './zqsign-client.js';
 
-/** One point of a signature: x and y in the picture's pixels, p the pressure (0 to 1), t in ms since the first point. */
+/**
+ * One point of a signature: x and y in the picture's pixels (on the pad: in
+ * the pad's units), p the pressure (0 to 1), t in ms since the first point.
+ */
 export interface SignaturePoint {
   x: number;
   y: number;
@@ -15,8 +18,10 @@ export interface ConfirmedDetail {
   dataUrl: string;
   /** Signed on the pad through the driver, or on the screen. */
   source: 'pad' | 'screen';
-  /** The pen's points, when there is pen data (always for the screen). */
+  /** The pen's points, when there is pen data (always for the screen; on the pad with pen-data naming json). */
   points?: SignaturePoint[];
+  /** On the pad with pen-data naming json: the content of sign.json. */
+  penData?: PenData;
 }
 
 export interface CancelledDetail {

@@ -10,11 +10,17 @@
 //
 // Attributes: directory (where the driver saves save.png and path.save), url
 // (the driver, default ws://127.0.0.1:36325), autostart (start a signing once
-// ready); mode is set by the element: connecting, pad or screen.
+// ready), pen-data (on the pad, also record the pen's data: the formats the
+// driver writes beside save.png, any of "inkml json svg"; empty means
+// "json"), document-sha256 and document-reason (the document the signature
+// is for, named in the pen data's manifest); mode is set by the element:
+// connecting, pad or screen.
 // Methods: start(), resign(), confirm(), cancel(): what its buttons do.
 // Events (CustomEvent, not bubbling): confirmed { dataUrl, source: 'pad' |
-// 'screen', points?: [{ x, y, p, t }] }, cancelled { source }, error
-// { code, text, request }.
+// 'screen', points?: [{ x, y, p, t }], penData? }, cancelled { source },
+// error { code, text, request }. On the screen, points are in the picture's
+// pixels; on the pad (with pen-data naming json) in the pad's units, with p
+// scaled to 0-1 and penData the whole sign.json.
 import { ZQSignClient } from './zqsign-client.mjs';
 
 // A driver that answers no subscription (older versions) is taken to have a pad.
@@ -156,6 +162,15 @@ function round(value) {
   return Math.round(value * 10) / 10;
 }
 
+// Every sample of a sign.json in time order, the pen in the air with p 0,
+// p scaled by the pad's pressure range.
+function padPoints(penData) {
+  const [, most] = (penData.pad && penData.pad.pressureRange) || [0, 1];
+  const all = [...(penData.strokes || []), ...(penData.hover || [])].flat();
+  all.sort((a, b) => a.t - b.t);
+  return all.map(({ x, y, p, t }) => ({ x, y, p: most > 0 ? Math.round((p / most) * 1000) / 1000 : 0, t }));
+}
+
 export class ZQSignatureElement extends HTMLElement {
   static get observedAttributes() { return ['url']; }
 
@@ -171,6 +186,8 @@ export class ZQSignatureElement extends HTMLElement {
   #autostarted = false;
   #padCommand = null;    // 'start', 'resign', 'confirm' or 'cancel' sent, its picture not yet back
   #padInk = '';          // the last picture with ink of this signing
+  #penDataAsked = false; // this pad signing's pen data comes back as sign.json
+  #penData = null;       // that sign.json, once the driver sent it
   #ui;
   #screen;
 
@@ -285,6 +302,7 @@ export class ZQSignatureElement extends HTMLElement {
       this.#padInk = '';
       this.#ui.live.removeAttribute('src');
       if (this.directory) this.#client.setOutputDirectory(this.directory);
+      this.#askForPenData();
       this.#padCommand = 'start';
       this.#client.startSigning();
     } else {
@@ -326,6 +344,9 @@ export class ZQSignatureElement extends HTMLElement {
     on('device', (device) => this.#padChanged(device.event === 'plugged'));
     on('image', (image) => this.#padPicture(image));
     on('result', (result) => this.#padResult(result));
+    on('pendata', (penData) => {
+      if (this.#signing === 'pad') this.#penData = penData;
+    });
     on('error', (error) => this.#driverError(error));
     client.connectWhenAllowed();
   }
@@ -397,6 +418,8 @@ export class ZQSignatureElement extends HTMLElement {
     this.#ui.live.src = image.dataUrl;
     if (image.drawing) {
       this.#padInk = image.dataUrl;
+    } else if (this.#padCommand === 'confirm' && this.#penDataAsked) {
+      // The pen data comes just before the confirm's result: wait for that.
     } else if (this.#padCommand) {
       // The blank picture that follows each command: the command is done.
       this.#padDone(this.#padCommand);
@@ -418,9 +441,9 @@ export class ZQSignatureElement extends HTMLElement {
       this.#padInk = ''; // pictures that came before the blank one
     } else if (command === 'confirm') {
       const dataUrl = this.#padInk;
+      const penData = this.#penData;
       this.#finish();
-      // The driver sends pages no pen data of the pad: no points here.
-      this.#confirmed('pad', dataUrl);
+      this.#confirmed('pad', dataUrl, penData ? padPoints(penData) : undefined, penData);
     } else if (command === 'cancel') {
       this.#finish();
       this.#cancelled('pad');
@@ -446,6 +469,8 @@ export class ZQSignatureElement extends HTMLElement {
     this.#signing = null;
     this.#padCommand = null;
     this.#padInk = '';
+    this.#penDataAsked = false;
+    this.#penData = null;
     this.#screen.enabled = false;
     // A pad that failed to start, or was busy, may be free again.
     if (was === 'screen' && this.#driverUp) this.#client.requestStatus();
@@ -457,11 +482,24 @@ export class ZQSignatureElement extends HTMLElement {
     return this.#signing === 'screen' && this.#screen.hasInk;
   }
 
-  #confirmed(source, dataUrl, points) {
+  // The pen-data attribute, sent before the pad's signing starts.
+  #askForPenData() {
+    this.#penDataAsked = false;
+    this.#penData = null;
+    if (!this.hasAttribute('pen-data')) return;
+    const formats = (this.getAttribute('pen-data') || 'json').split(/\s+/).filter(Boolean);
+    const sha256 = this.getAttribute('document-sha256');
+    const document = sha256 ? { sha256, reason: this.getAttribute('document-reason') || '' } : null;
+    this.#penDataAsked = formats.includes('json');
+    this.#client.requestEvidence({ formats, document });
+  }
+
+  #confirmed(source, dataUrl, points, penData) {
     this.#notice = WORDS.confirmed;
     this.#render();
     const detail = { dataUrl, source };
     if (points && points.length) detail.points = points;
+    if (penData) detail.penData = penData;
     this.dispatchEvent(new CustomEvent('confirmed', { detail }));
   }
 

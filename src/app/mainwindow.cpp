@@ -3,6 +3,7 @@
 #include "app/pensamplequeue.h"
 #include "app/portnotice.h"
 #include "app/startup.h"
+#include "evidence/evidencerecorder.h"
 #include "ink/DrawPathThread.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
@@ -68,7 +69,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_sign, &CorvanSign::deviceOut, this, &MainWindow::OnDeviceOut);
     connect(m_sign, &CorvanSign::signingFailed, this, &MainWindow::onSigningFailed);
 
+    m_evidence = new EvidenceRecorder();
     m_pageEvents = new PageEvents(m_wsHandler, m_sign, listenSettings, this);
+    connect(m_pageEvents, &PageEvents::evidenceRequested, this,
+            [this](const EvidenceRequest &request) { m_evidence->request(request); });
     connect(this, &MainWindow::errorReported, m_pageEvents, &PageEvents::reportError);
     connect(this, &MainWindow::signingCommand, m_pageEvents, &PageEvents::commandTaken);
     connect(m_drawToWeb, &DrawToWebRunnable::commandDone, m_pageEvents, &PageEvents::commandDone);
@@ -107,6 +111,7 @@ MainWindow::~MainWindow()
     delete m_trayIcon;
     delete m_quitAction;
     delete m_trayMenu;
+    delete m_evidence;
     delete ui;
     mdialog = nullptr;
 }

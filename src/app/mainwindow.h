@@ -15,6 +15,7 @@ class CorvanSign;
 class DrawJobs;
 class DrawPathThread;
 class DrawToWebRunnable;
+class EvidenceRecorder;
 class PageEvents;
 class PenSampleQueue;
 class QAction;
@@ -91,6 +92,8 @@ private:
     // be written there (no request).
     void showUnwritableDirectoryBox(const QString &request);
     void onSigningFailed(int code);
+    // Whether a pen sample reaches the canvas: not for a T330 without its window.
+    bool drawsPenSamples() const;
     // Stops a running replay and waits for it, so it draws no more.
     void stopPathReplay();
 
@@ -104,6 +107,8 @@ private:
     WebsocketHandler *m_wsHandler = nullptr;
     PageEvents *m_pageEvents = nullptr;
     PenSampleQueue *m_penSamples = nullptr;
+    // The pen data of the signing and a page's request for it (GUI thread).
+    EvidenceRecorder *m_evidence = nullptr;
     DrawJobs *m_drawJobs = nullptr;
     DrawToWebRunnable *m_drawToWeb = nullptr;
     QThread *m_drawToWebThread = nullptr;

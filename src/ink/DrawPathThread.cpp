@@ -25,12 +25,18 @@ void DrawPathThread::run()
 // further request is refused, so two replays never interleave their strokes
 // on the canvas and requests cannot pile up threads or path texts.
 //
-// While a signing runs a replay is refused too: the canvas then holds the
-// signer's ink alone.
+// While a signing is open (from its start until its confirm or cancel, even
+// when the pad was pulled out meanwhile) a replay is refused too, and so it
+// is while the canvas holds a signer's ink not yet saved or dropped: the
+// canvas then holds the signer's ink alone.
 bool MainWindow::startPathReplay(const QString &base64)
 {
-    if (isStartSignOn) {
+    if (isStartSignOn || isOnTouch) {
         qDebug() << "path replay refused: a signing is under way";
+        return false;
+    }
+    if (ZqDraw *canvas = zqDraw; canvas && canvas->holdsSignerInk()) {
+        qDebug() << "path replay refused: the canvas holds a signature not yet confirmed or cancelled";
         return false;
     }
     bool idle = false;
@@ -91,9 +97,12 @@ void MainWindow::drawPath(QString data)
         // An end record lifts the pen too: it may carry pressure and, in files
         // written before it named its own stroke's point, the previous
         // stroke's point.
-        if (point.state == 1)
-            canvas->drawPathPoint(point.x, point.y, 0);
-        canvas->drawPathPoint(point.x, point.y, point.state == 3 ? 0 : point.pressure);
+        const bool drawn = (point.state != 1 || canvas->drawPathPoint(point.x, point.y, 0))
+                           && canvas->drawPathPoint(point.x, point.y, point.state == 3 ? 0 : point.pressure);
+        if (!drawn) {
+            qDebug() << "path replay stopped: a signer's ink is on the canvas";
+            return;
+        }
         if (pointIndexa.fetch_add(1) % 10 == 0 && !requestPacedPicture())
             return;
     }

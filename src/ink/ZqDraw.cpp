@@ -14,12 +14,21 @@
 namespace {
 constexpr int kSignMargin = 15;
 
-// Segment width for a pressure: 1.0 + 1.5 * pressure / 1024.
-double penWidthFor(int pressure)
+// An edge of the sign area; kz7 samples arrive unchecked, and a point near
+// int's limits must not overflow with its margin.
+int signEdge(qint64 v)
+{
+    return static_cast<int>(std::clamp<qint64>(v, -1000000000, 1000000000));
+}
+} // namespace
+
+// 1.0 + 1.5 * pressure / 1024 pixels.
+double ZqDraw::penWidthFor(int pressure)
 {
     return std::fma(pressure * 1.5, 0.0009765625, 1.0);
 }
 
+namespace {
 // The pixels a segment of this width can reach: half the width around the
 // line, a pixel more for the anti-aliased edge and one for rounding. A width
 // the pen cannot draw sensibly may reach anywhere. Computed wide, as kz7
@@ -37,13 +46,6 @@ QRect touchedBy(const QLine &line, double width)
                       QPoint(clampX(qint64(std::max(line.x1(), line.x2())) + margin),
                              clampY(qint64(std::max(line.y1(), line.y2())) + margin)));
     return reach.intersected(canvas);
-}
-
-// Float to int for the sign area; kz7 samples arrive unchecked, and a float
-// beyond int's range must not reach the conversion.
-int truncToInt(float v)
-{
-    return static_cast<int>(std::clamp(v, -1.0e9f, 1.0e9f));
 }
 } // namespace
 
@@ -86,11 +88,20 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
 {
     if (touching && isPenDown) {
         penWidth = penWidthFor(pressure);
+        // The signer's first segment never joins what a replay left: only
+        // the signer's ink is ever taken as the signature.
+        if (!inked && replayInked) {
+            image.fill(kBlank);
+            replayInked = false;
+        }
+        const QPoint from = lastPoint;
         drawLineTo(&lastPoint, p);
         inked = true;
         preX = p.x();
         preY = p.y();
         SignAre(p.x(), p.y());
+        noteInk(from, penWidth);
+        noteInk(p, penWidth);
         s_touchinfo_f = TOUCH_INFO_F{float(p.x()), float(p.y()), pressure, 2};
     } else if (touching) {
         isPenDown = true;
@@ -109,9 +120,11 @@ void ZqDraw::takeLiveSample(bool touching, const QPoint &p, int pressure)
     vPath_touch_info.append(s_touchinfo_f);
 }
 
-void ZqDraw::drawPathPoint(int x, int y, int pressure)
+bool ZqDraw::drawPathPoint(int x, int y, int pressure)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (inked)
+        return false;
     penWidth = 1.5;
     const QPoint p(x, y);
     if (pressure == 0) {
@@ -119,10 +132,12 @@ void ZqDraw::drawPathPoint(int x, int y, int pressure)
     } else if (isPathPenDown) {
         penWidth = penWidthFor(pressure);
         drawLineTo(&lastPathPoint, p);
+        replayInked = true;
     } else {
         isPathPenDown = true;
         lastPathPoint = p;
     }
+    return true;
 }
 
 void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
@@ -141,18 +156,63 @@ void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
     *from = to;
 }
 
-// Grows the sign area around a drawn point. A left or top edge of 0 counts
-// as not yet set.
+// Grows the sign area around a segment's end point: an edge the point lies
+// beyond moves 15 pixels past it. The area is unset while it is the null
+// rectangle, not while an edge is 0 (where a point 15 pixels from the
+// picture's edge puts it).
 void ZqDraw::SignAre(float x, float y)
 {
-    if (signArea.left() == 0 || signArea.left() > x)
-        signArea.setLeft(truncToInt(x - kSignMargin));
-    if (signArea.top() == 0 || signArea.top() > y)
-        signArea.setTop(truncToInt(y - kSignMargin));
+    if (signArea.isNull()) {
+        signArea = QRect(QPoint(signEdge(qint64(x) - kSignMargin), signEdge(qint64(y) - kSignMargin)),
+                         QPoint(signEdge(qint64(x) + kSignMargin), signEdge(qint64(y) + kSignMargin)));
+        return;
+    }
+    if (signArea.left() > x)
+        signArea.setLeft(signEdge(qint64(x) - kSignMargin));
+    if (signArea.top() > y)
+        signArea.setTop(signEdge(qint64(y) - kSignMargin));
     if (signArea.bottom() < y)
-        signArea.setBottom(truncToInt(y + kSignMargin));
+        signArea.setBottom(signEdge(qint64(y) + kSignMargin));
     if (signArea.right() < x)
-        signArea.setRight(truncToInt(x + kSignMargin));
+        signArea.setRight(signEdge(qint64(x) + kSignMargin));
+}
+
+// Notes where the ink of a segment's end `p`, drawn `width` wide, may reach:
+// a stroke's first point and a point just inside an edge of the sign area
+// have ink the area may not hold.
+void ZqDraw::noteInk(const QPoint &p, double width)
+{
+    // Ink around a point covers pixel columns x - ceil(width / 2) to
+    // x + ceil(width / 2) - 1 (whole coordinates are pixel corners); one more
+    // on each side for the antialiasing of thin slanted lines.
+    const qint64 reach = qint64(std::ceil(std::abs(width) / 2)) + 1;
+    const qint64 margin = std::max<qint64>(kSignMargin, reach);
+    const qint64 x = p.x();
+    const qint64 y = p.y();
+    inkReach |= QRect(QPoint(signEdge(x - reach), signEdge(y - reach)),
+                      QPoint(signEdge(x + reach - 1), signEdge(y + reach - 1)));
+    inkMargin |= QRect(QPoint(signEdge(x - margin), signEdge(y - margin)),
+                       QPoint(signEdge(x + margin), signEdge(y + margin)));
+}
+
+// The sign area, except that an edge some ink reaches past moves to 15
+// pixels beyond the outermost point on that side (further only for a pen
+// wider than that). An area that holds all its ink is the cut as it is, so
+// such pictures keep their size. Called with the lock held.
+QRect ZqDraw::signCut() const
+{
+    QRect cut = signArea;
+    if (inkReach.isNull())
+        return cut;
+    if (cut.left() > inkReach.left())
+        cut.setLeft(inkMargin.left());
+    if (cut.top() > inkReach.top())
+        cut.setTop(inkMargin.top());
+    if (cut.right() < inkReach.right())
+        cut.setRight(inkMargin.right());
+    if (cut.bottom() < inkReach.bottom())
+        cut.setBottom(inkMargin.bottom());
+    return cut;
 }
 
 // Starts a new signature. The sign area starts afresh too, so the finished
@@ -168,7 +228,10 @@ void ZqDraw::clearImage()
     isPenDown = false;
     isPathPenDown = false;
     signArea = QRect();
+    inkReach = QRect();
+    inkMargin = QRect();
     inked = false;
+    replayInked = false;
 }
 
 bool ZqDraw::saveImage(const QString &fileName, const QString &format)
@@ -220,11 +283,14 @@ bool ZqDraw::takeSignature(Signature *signature) const
             return false;
         records = pathCopy();
         cut = signatureCut();
+        signature->cut = signCut();
+        signature->penColor = penColor;
     }
     // The path file first, as it always was: its filler comes from rand().
     signature->pointPath = pointpath::encodeFile(records);
-    signature->picture = encodeSignature(cut, "png");
+    signature->picture = encodeSignature(cut, "png", &signature->pictureSize);
     signature->samples = records.size();
+    signature->records = records;
     return true;
 }
 
@@ -235,17 +301,20 @@ QVector<TOUCH_INFO_F> ZqDraw::pathCopy() const
     return QVector<TOUCH_INFO_F>(vPath_touch_info.cbegin(), vPath_touch_info.cend());
 }
 
-// A null sign area (nothing drawn) copies the whole picture; parts of the
-// area beyond the picture come out transparent.
+// The picture cut to the sign area, widened to hold all its ink. A null sign
+// area (nothing drawn) copies the whole picture; parts of the area beyond the
+// picture come out transparent.
 QImage ZqDraw::signatureCut() const
 {
-    return image.copy(signArea);
+    return image.copy(signCut());
 }
 
 // The cut fitted into the canvas size and encoded.
-QByteArray ZqDraw::encodeSignature(QImage cut, const char *format)
+QByteArray ZqDraw::encodeSignature(QImage cut, const char *format, QSize *fitted)
 {
     resizeImage(&cut, kWidth, kHeight);
+    if (fitted)
+        *fitted = cut.size();
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
@@ -310,5 +379,11 @@ QVector<TOUCH_INFO_F> ZqDraw::pathRecords() const
 QRect ZqDraw::signRect() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return signArea;
+    return signCut();
+}
+
+bool ZqDraw::holdsSignerInk() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return inked;
 }

@@ -42,23 +42,33 @@ public:
     // One live sample already in canvas coordinates (no mapping, no area test).
     void drawPenLine_kz7(int x, int y, int pressure);
     // One replayed point in canvas coordinates: draws only, records nothing.
-    void drawPathPoint(int x, int y, int pressure);
+    // False, and nothing drawn, while the canvas holds a signer's ink: a
+    // replay never draws into a signature not yet saved or dropped.
+    bool drawPathPoint(int x, int y, int pressure);
 
     void clearImage();
     bool saveImage(const QString &fileName, const QString &format);
     // True when the file was written (nothing is written without a path).
     bool savePointPath(const QString &path);
 
-    // The finished signature as save.png and path.save hold it.
+    // The finished signature as save.png and path.save hold it, with what a
+    // drawing of it in vectors needs: the records, the cut and its size.
     struct Signature
     {
         QByteArray picture;
         QByteArray pointPath;
         int samples = 0; // records in pointPath
+        QVector<TOUCH_INFO_F> records;
+        QRect cut;          // the part of the canvas save.png shows
+        QSize pictureSize;  // save.png's size: the cut fitted into the canvas size
+        QColor penColor;
     };
     // False (and nothing taken) when no ink was drawn since the last clear:
     // a confirm then has no signature to save.
     bool takeSignature(Signature *signature) const;
+
+    // The width of a segment whose end point has this pressure.
+    static double penWidthFor(int pressure);
 
     static void resizeImage(QImage *img, int maxWidth, int maxHeight);
     static void resizeImage(QImage *img, const QSize &size);
@@ -71,16 +81,20 @@ public:
     bool copyPaletteRows(PaletteCanvas *copy) const;
     QVector<TOUCH_INFO_F> pathRecords() const;
     QRect signRect() const;
+    // True when a signer's segment was drawn since the last clear.
+    bool holdsSignerInk() const;
 
 private:
     void takeLiveSample(bool touching, const QPoint &p, int pressure);
     // Draws from `from` to `to` and moves `from` there.
     void drawLineTo(QPoint *from, const QPoint &to);
     void SignAre(float x, float y);
+    void noteInk(const QPoint &p, double width);
+    QRect signCut() const;
     // Under the lock: copies that share no storage with the canvas.
     QVector<TOUCH_INFO_F> pathCopy() const;
-    QImage signatureCut() const; // the picture cut to the sign area
-    static QByteArray encodeSignature(QImage cut, const char *format);
+    QImage signatureCut() const; // the picture cut to the sign area, holding all its ink
+    static QByteArray encodeSignature(QImage cut, const char *format, QSize *fitted = nullptr);
 
     mutable std::mutex m_mutex;
     bool isPenDown = false;
@@ -94,9 +108,12 @@ private:
     PaletteCanvas m_paletteRows; // the picture as palette indices, kept with every change
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
     QRect signArea;
+    QRect inkReach;  // every pixel the ink may touch
+    QRect inkMargin; // 15 pixels (or a wide pen's reach) around every inked point
     float preX = 0.0f;
     float preY = 0.0f;
     TOUCH_INFO_F s_touchinfo_f;
     QVector<TOUCH_INFO_F> vPath_touch_info;
-    bool inked = false; // a live segment was drawn since the last clear
+    bool inked = false;       // a live segment was drawn since the last clear
+    bool replayInked = false; // a replayed segment was drawn since the last clear
 };

@@ -206,6 +206,7 @@ int CorvanSign::StartSign()
     // A reader that gave up on the previous signing has left by now.
     stopReader();
     readQueuedInput(QueuedInput::Drop);
+    m_sampleClock.reset();
     // The pad counts as busy only once it took the command: a failed start
     // leaves it free for the next one.
     const int sent = send(model->start);
@@ -371,11 +372,18 @@ void CorvanSign::RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw)
 
 void CorvanSign::paseInputdataToTouchInfo(QByteArray &report)
 {
+    paseInputdataToTouchInfo(report, monotonicNs());
+}
+
+void CorvanSign::paseInputdataToTouchInfo(QByteArray &report, int64_t readNs)
+{
     // One look at the current model per report: a removal may clear it meanwhile.
     const PadModel *model = modelAt(muti_dev.curIndex);
     if (!model)
         return;
-    for (const TOUCH_INFO &touch : model->decode(report))
+    QVector<TOUCH_INFO> samples = model->decode(report);
+    m_sampleClock.stamp(&samples, readNs);
+    for (const TOUCH_INFO &touch : qAsConst(samples))
         emit TouchInfoFun(touch);
 }
 

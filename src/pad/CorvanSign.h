@@ -2,6 +2,7 @@
 
 #include "pad/devicetable.h"
 #include "pad/models/padmodel.h"
+#include "pad/sampleclock.h"
 #include "pad/touchinfo.h"
 #include "usb/qusb.h"
 
@@ -56,8 +57,11 @@ public:
     // Fills `out` from the first 8 bytes of a pen report, by the current
     // model's layout (the T330's for a model without one).
     void RawToPen(tagTAVREL_PEN_INPUT_REPORT *out, unsigned char *raw);
-    // Reader thread only: emits TouchInfoFun for every sample in `report`.
+    // Reader thread, or the GUI thread while the reader is stopped: emits
+    // TouchInfoFun for every sample in `report`, stamped by the sample clock
+    // with the time the report was read (now, unless given).
     void paseInputdataToTouchInfo(QByteArray &report);
+    void paseInputdataToTouchInfo(QByteArray &report, int64_t readNs);
 
 signals:
     void TouchInfoFun(TOUCH_INFO touchInfo);
@@ -90,6 +94,7 @@ private:
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;
+    SampleClock m_sampleClock; // the reader's, reset by each start
     // Which models are plugged in, for padPlugged/padUnplugged (GUI thread).
     std::vector<bool> m_modelPresent = std::vector<bool>(MUTI_DEV::kRows, false);
 };

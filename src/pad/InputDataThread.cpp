@@ -1,6 +1,7 @@
 #include "pad/InputDataThread.h"
 
 #include "pad/CorvanSign.h"
+#include "pad/sampleclock.h"
 #include "usb/qhiddevice.h"
 
 #include <QDebug>
@@ -50,9 +51,10 @@ void InputDataThread::run()
             result = dev->read(&report, kReportBytes, kReadWaitMs);
         }
         if (result > 0) {
+            const int64_t readNs = monotonicNs(); // before decoding: the time the pad's report came
             failing.invalidate();
             if (CorvanSign *sign = mCorvanSign)
-                sign->paseInputdataToTouchInfo(report);
+                sign->paseInputdataToTouchInfo(report, readNs);
             continue;
         }
         if (result == 0) {

@@ -1,6 +1,7 @@
 #include "web/DrawToWebRunnable.h"
 
 #include "app/mainwindow.h"
+#include "evidence/evidencefiles.h"
 #include "ink/ZqDraw.h"
 #include "ink/signaturefiles.h"
 #include "signing/signingstate.h"
@@ -23,6 +24,22 @@ constexpr qint64 kLivePictureGapUs = 3000;
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
     qRegisterMetaType<SavedSignature>();
+}
+
+void DrawToWebRunnable::attachToNextConfirm(std::optional<EvidenceCapture> capture)
+{
+    std::lock_guard<std::mutex> lock(m_capturesMutex);
+    m_captures.push_back(std::move(capture));
+}
+
+std::optional<EvidenceCapture> DrawToWebRunnable::takeCapture()
+{
+    std::lock_guard<std::mutex> lock(m_capturesMutex);
+    if (m_captures.empty())
+        return std::nullopt;
+    std::optional<EvidenceCapture> capture = std::move(m_captures.front());
+    m_captures.pop_front();
+    return capture;
 }
 
 void DrawToWebRunnable::OnDrawToWeb()
@@ -55,7 +72,7 @@ void DrawToWebRunnable::OnDrawToWeb()
         break;
     }
     case 3: {
-        const SavedSignature saved = saveSignature(canvas);
+        const SavedSignature saved = saveSignature(canvas, takeCapture());
         canvas->clearImage();
         window->sendFile(false, livepicture::blank());
         emit commandDone(flag, saved);
@@ -86,11 +103,19 @@ QByteArray DrawToWebRunnable::livePicture(ZqDraw *canvas)
 }
 
 // Only ink drawn since the signing started is a signature: a confirm with
-// none (no signing running, or a second confirm) leaves the saved pair as it
-// is, so save.png and path.save always belong to the same signing.
-SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
+// none (no signing running, or a second confirm) leaves the saved files as
+// they are, so they always belong to the same signing. With a page's pen
+// data request the pen data files and their manifest join save.png and
+// path.save in one set.
+SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas, const std::optional<EvidenceCapture> &capture)
 {
     SavedSignature saved;
+    if (capture) {
+        saved.evidenceRequested = true;
+        const QStringList keys = capture->request.formatNames() << QStringLiteral("manifest");
+        for (const QString &key : keys)
+            saved.evidence.append({key, QString(), 0});
+    }
     ZqDraw::Signature signature;
     if (!canvas->takeSignature(&signature)) {
         qInfo() << "confirm without new ink: the saved signature stays as it is";
@@ -104,11 +129,18 @@ SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
         return saved;
     }
     saved.attempted = true;
-    signaturefiles::SaveResult result;
-    if (signature.picture.isEmpty())
-        result.failure = QStringLiteral("the picture could not be encoded");
-    else
-        result = signaturefiles::writePair(pictureName, signature.picture, pathName, signature.pointPath);
+    if (signature.picture.isEmpty()) {
+        qWarning().noquote() << "signature not saved: the picture could not be encoded";
+        return saved;
+    }
+    QVector<signaturefiles::NamedFile> set{{pathName, signature.pointPath}, {pictureName, signature.picture}};
+    QVector<evidencefiles::File> evidence;
+    if (capture) {
+        evidence = evidencefiles::encode(signature, *capture, set);
+        for (const evidencefiles::File &file : qAsConst(evidence))
+            set.append(file.file);
+    }
+    const signaturefiles::SaveResult result = signaturefiles::writeSet(set);
     if (!result.saved) {
         qWarning().noquote() << "signature not saved:" << result.failure;
         return saved;
@@ -118,5 +150,14 @@ SavedSignature DrawToWebRunnable::saveSignature(ZqDraw *canvas)
     saved.pictureBytes = signature.picture.size();
     saved.pathFile = pathName;
     saved.pathFileBytes = signature.pointPath.size();
+    saved.evidence.clear();
+    for (const evidencefiles::File &file : qAsConst(evidence)) {
+        saved.evidence.append({file.key, file.file.fileName, file.file.bytes.size()});
+        if (file.key == QLatin1String("json"))
+            saved.penData = file.file.bytes;
+    }
+    if (!evidence.isEmpty())
+        qInfo().noquote() << "pen data saved:" << evidence.size() << "files with manifest"
+                          << evidence.last().file.fileName;
     return saved;
 }

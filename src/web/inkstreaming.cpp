@@ -2,10 +2,12 @@
 // and the draw-to-web worker (MainWindow members).
 #include "app/mainwindow.h"
 
+#include "evidence/evidencerecorder.h"
 #include "ink/SignScreen.h"
 #include "ink/ZqDraw.h"
 #include "pad/CorvanSign.h"
 #include "signing/signingstate.h"
+#include "web/DrawToWebRunnable.h"
 #include "web/drawjobs.h"
 
 #include <QDebug>
@@ -31,6 +33,8 @@ void MainWindow::OnTouchInfoFun(TOUCH_INFO touchInfo)
     });
     switch (touchInfo.btnId) {
     case -1:
+        if (drawsPenSamples())
+            m_evidence->sample(touchInfo);
         OnSignScreenBtnClick(-1);
         break;
     case 2:
@@ -54,11 +58,10 @@ void MainWindow::OnSignScreenBtnClick(int commFlag, const QString &source)
     const int y = int(sample.y);
 
     if (commFlag == -1) {
-        if (m_devInfo.devType == 0) {
-            if (!m_signScreen)
-                return;
+        if (!drawsPenSamples())
+            return;
+        if (m_devInfo.devType == 0)
             m_signScreen->drawPenLine(x, y, devXmax, devYmax, sample.pressure);
-        }
         zqDraw.load()->drawPenLine(x, y, devXmax, devYmax, sample.pressure);
         if (pointIndexa.fetch_add(1) % 10 == 0)
             requestDrawToWeb(-1);
@@ -78,17 +81,29 @@ void MainWindow::OnSignScreenBtnClick(int commFlag, const QString &source)
             m_signScreen->clearImage();
             m_signScreen->drawPenLine(x, y, devXmax, devYmax, 0);
         }
+        m_evidence->signingRestarted();
         requestDrawToWeb(2);
         break;
     case 3:
+        if (m_devInfo.devType == 0)
+            CloseSignScreen_10();
+        m_drawToWeb->attachToNextConfirm(m_evidence->confirm());
+        requestDrawToWeb(3);
+        break;
     case 4:
         if (m_devInfo.devType == 0)
             CloseSignScreen_10();
-        requestDrawToWeb(commFlag);
+        m_evidence->cancel();
+        requestDrawToWeb(4);
         break;
     default:
         break;
     }
+}
+
+bool MainWindow::drawsPenSamples() const
+{
+    return m_devInfo.devType != 0 || m_signScreen;
 }
 
 void MainWindow::requestDrawToWeb(int flag)

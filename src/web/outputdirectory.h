@@ -16,6 +16,7 @@ public:
     bool isUsable() const { return m_refusal.isEmpty(); }
     // Why it cannot be used, for the log; empty when usable.
     QString refusal() const { return m_refusal; }
+    QString path() const { return m_path; }
     QString filePath(const QString &name) const { return m_path + '/' + name; }
 
 private:

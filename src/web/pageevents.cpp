@@ -56,7 +56,27 @@ void PageEvents::onPageMessage(quint64 page, const QString &text)
         sendStatus(page);
     } else if (request.bizcode == QLatin1String(kStatus) && m_subscribers.contains(page)) {
         sendStatus(page);
+    } else if (request.bizcode == QLatin1String(kEvidence) && m_subscribers.contains(page)) {
+        takeEvidenceRequest(page, text);
     }
+}
+
+// Answered to the asking page alone: what will be written, or why not.
+void PageEvents::takeEvidenceRequest(quint64 page, const QString &text)
+{
+    EvidenceRequest evidence;
+    QString why;
+    if (!evidencerequest::parse(text, &evidence, &why)) {
+        const QString refusal = QStringLiteral("pen data request refused: ") + why;
+        qWarning().noquote() << refusal;
+        m_server->sendMessageTo(page, compact(message(kError, QJsonObject{{"code", QJsonValue::Null},
+                                                                          {"text", refusal},
+                                                                          {"request", QLatin1String(kEvidence)}})));
+        return;
+    }
+    emit evidenceRequested(evidence);
+    m_evidencePage = page;
+    m_server->sendMessageTo(page, compact(message(kEvidence, evidence.toJson())));
 }
 
 void PageEvents::sendStatus(quint64 page)
@@ -100,6 +120,12 @@ void PageEvents::commandDone(int flag, const SavedSignature &saved)
         body.insert("samples", saved.samples);
         body.insert("picture", savedFile(saved.picture, saved.pictureBytes));
         body.insert("pathFile", savedFile(saved.pathFile, saved.pathFileBytes));
+        if (saved.evidenceRequested) {
+            QJsonObject evidence;
+            for (const SavedSignature::EvidenceFile &file : saved.evidence)
+                evidence.insert(file.key, savedFile(file.path, file.bytes));
+            body.insert("evidence", evidence);
+        }
         break;
     case 4:
         body.insert("result", "cancelled");
@@ -107,7 +133,21 @@ void PageEvents::commandDone(int flag, const SavedSignature &saved)
     default:
         return;
     }
+    // Before the result, so that a page has the pen data when it hears the signing ended.
+    if (flag == 3 && saved.evidenceRequested) {
+        sendPenData(m_evidencePage, saved.penData);
+        m_evidencePage = 0;
+    }
     publish(message(kResult, body));
+}
+
+// The pen data goes to the page that asked for it, as written to sign.json.
+void PageEvents::sendPenData(quint64 page, const QByteArray &json)
+{
+    if (json.isEmpty() || !m_subscribers.contains(page))
+        return;
+    const QByteArray text = "{\"bizcode\":\"" + QByteArray(kPenData) + "\",\"body\":" + json.trimmed() + '}';
+    m_server->sendMessageTo(page, QString::fromUtf8(text));
 }
 
 void PageEvents::deviceEvent(const char *event, const QString &model, int vid, int pid)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "evidence/evidencerequest.h"
 #include "web/listensettings.h"
 #include "web/savedsignature.h"
 
@@ -23,10 +24,12 @@ public:
     // Requests (page to driver).
     static constexpr const char *kSubscribe = "2100"; // answered with a status
     static constexpr const char *kStatus = "2101";    // request and reply
+    static constexpr const char *kEvidence = "2102";  // request and reply: record pen data
     // Events (driver to subscribed pages).
     static constexpr const char *kResult = "2110";
     static constexpr const char *kError = "2111";
     static constexpr const char *kDevice = "2112";
+    static constexpr const char *kPenData = "2113"; // sign.json, to the page whose "2102" it answers
 
     PageEvents(WebsocketHandler *server, CorvanSign *pad, const ListenSettings &settings, QObject *parent = nullptr);
 
@@ -41,9 +44,15 @@ public slots:
     void padPlugged(const QString &model, int vid, int pid);
     void padUnplugged(const QString &model, int vid, int pid);
 
+signals:
+    // A subscribed page's valid "2102", already answered to it.
+    void evidenceRequested(const EvidenceRequest &request);
+
 private:
     void onPageMessage(quint64 page, const QString &message);
     void sendStatus(quint64 page);
+    void takeEvidenceRequest(quint64 page, const QString &message);
+    void sendPenData(quint64 page, const QByteArray &json);
     void publish(const QJsonObject &message);
     void deviceEvent(const char *event, const QString &model, int vid, int pid);
 
@@ -52,4 +61,5 @@ private:
     ListenSettings m_settings;
     QSet<quint64> m_subscribers;
     QQueue<QString> m_commandSources; // commands taken, their results not yet sent
+    quint64 m_evidencePage = 0;       // the page of the last "2102" taken: the one that applies
 };

@@ -2,7 +2,9 @@
 #include "app/mainwindow.h"
 #include "app/pensamplequeue.h"
 
+#include "evidence/evidencerecorder.h"
 #include "ink/ZqDraw.h"
+#include "ink/signaturefiles.h"
 #include "pad/CorvanSign.h"
 #include "signing/signingstate.h"
 #include "web/WebsocketHandler.h"
@@ -10,6 +12,7 @@
 #include "web/livepicture.h"
 #include "web/drawjobs.h"
 #include "web/outputdirectory.h"
+#include "web/pageevents.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -23,6 +26,16 @@ namespace {
 const int kJobsWaitMs = 5000;
 // A page's directory may be megabytes long; the log gets its start.
 const int kLoggedDirectoryChars = 256;
+const int kLoggedCodeChars = 32;
+
+// The codes handled here, and those PageEvents handles on its own.
+bool isKnownRequest(const QString &code)
+{
+    static const QStringList known{"2025", "2023", "2024", "2022", "2021", "2040", "2020",
+                                   QLatin1String(PageEvents::kSubscribe), QLatin1String(PageEvents::kStatus),
+                                   QLatin1String(PageEvents::kEvidence)};
+    return known.contains(code);
+}
 }
 
 void MainWindow::onTextMessageReceived(const QString &message)
@@ -33,10 +46,16 @@ void MainWindow::onTextMessageReceived(const QString &message)
         ~Handled() { server->requestHandled(message); }
     } handled{m_wsHandler, message};
     const WebRequest request = webrequest::parse(message);
-    if (!request.valid)
+    if (!request.valid) {
+        qWarning().noquote() << "request refused:" << request.refusal;
         return;
+    }
     const QString &code = request.bizcode;
     const QString &data = request.data;
+    if (!isKnownRequest(code)) {
+        qWarning().noquote() << "request ignored: no bizcode the driver knows:" << code.left(kLoggedCodeChars);
+        return;
+    }
 
     if (code == "2025")
         setOutputDirectory(data);
@@ -75,6 +94,10 @@ void MainWindow::setOutputDirectory(const QString &data)
     }
     strSavePicName.set(directory.filePath("save.png"));
     strSavePathName.set(directory.filePath("path.save"));
+    // A save that a crash interrupted here is completed now, not only at the next confirm.
+    const signaturefiles::Recovery recovered = signaturefiles::tryRecoverSet(directory.path());
+    if (recovered.outcome != signaturefiles::Recovery::NothingToDo)
+        qInfo().noquote() << recovered.detail;
 }
 
 void MainWindow::showUnwritableDirectoryBox(const QString &request)
@@ -110,6 +133,7 @@ void MainWindow::StartSign()
         qWarning() << "draw-to-web jobs still queued after" << kJobsWaitMs << "ms; starting anyway";
     zqDraw.load()->clearImage();
     sendFile(false, livepicture::blank());
+    m_evidence->signingStarted(m_devInfo);
     isOnTouch = true;
 }
 

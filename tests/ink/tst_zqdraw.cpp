@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -199,12 +200,13 @@ private slots:
         const QVector<TOUCH_INFO_F> got = canvas.pathRecords();
         QVERIFY2(sameRecords(got, expected), qPrintable(describe(got)));
 
-        // Ink only where segments were drawn; the area grows around segment ends only.
+        // Ink only where segments were drawn; the area grows around segment
+        // ends, and holds the first point of a stroke too (100, 50).
         const QImage picture = canvas.picture();
         QVERIFY(alphaAt(picture, 130, 65) > 0);
         QVERIFY(alphaAt(picture, 205, 105) > 0);
         QCOMPARE(alphaAt(picture, 170, 85), 0);
-        QCOMPARE(canvas.signRect(), QRect(QPoint(105, 45), QPoint(225, 125)));
+        QCOMPARE(canvas.signRect(), QRect(QPoint(85, 45), QPoint(225, 125)));
     }
 
     void singleTouchDrawsNothing()
@@ -412,10 +414,106 @@ private slots:
 
         canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
         canvas.drawPenLine(140, 110, kXmax, kYmax, 500);
-        QCOMPARE(canvas.signRect(), QRect(QPoint(125, 95), QPoint(155, 125)));
+        QCOMPARE(canvas.signRect(), QRect(QPoint(85, 95), QPoint(155, 125)));
         const QString name = dir.filePath("save.png");
         QVERIFY(canvas.saveImage(name, "png"));
-        QCOMPARE(QImage(name, "PNG").size(), QSize(31, 31));
+        QCOMPARE(QImage(name, "PNG").size(), QSize(71, 31));
+    }
+
+    // A stroke that starts at the edge of the drawing area and leaves it at
+    // once, and one whose area edge lands on 0 before the stroke turns away:
+    // the saved picture holds every inked pixel of the canvas.
+    void aStrokeFromTheEdgeIsSavedWhole_data()
+    {
+        QTest::addColumn<QVector<QPoint>>("points");
+        QTest::newRow("starts at the left edge") << QVector<QPoint>{{5, 120}, {60, 120}, {100, 130}};
+        QTest::newRow("starts at the top edge") << QVector<QPoint>{{160, 5}, {165, 60}, {170, 90}};
+        QTest::newRow("edge lands on 0") << QVector<QPoint>{{30, 15}, {15, 40}, {200, 100}};
+        QTest::newRow("ends on the area's edge") << QVector<QPoint>{{150, 100}, {100, 100}, {85, 130}};
+    }
+
+    void aStrokeFromTheEdgeIsSavedWhole()
+    {
+        QFETCH(QVector<QPoint>, points);
+        QTemporaryDir dir;
+        ZqDraw canvas;
+        for (const QPoint &p : points)
+            canvas.drawPenLine(p.x(), p.y(), kXmax, kYmax, 1024);
+        const QImage picture = canvas.picture();
+        const QString name = dir.filePath("save.png");
+        QVERIFY(canvas.saveImage(name, "png"));
+        const QImage saved = QImage(name, "PNG").convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(saved.width() <= 320 && saved.height() <= 240); // not scaled: pixels compare one to one
+        QCOMPARE(saved, picture.copy(canvas.signRect()));
+        QCOMPARE(inkedPixels(saved), inkedPixels(picture));
+    }
+
+    // Random sparse strokes of any pressure: no inked pixel lies outside the cut.
+    void everyInkedPixelIsInTheCut()
+    {
+        QRandomGenerator random(20240611);
+        for (int trial = 0; trial < 300; ++trial) {
+            ZqDraw canvas;
+            const int strokes = random.bounded(1, 4);
+            for (int stroke = 0; stroke < strokes; ++stroke) {
+                const int samples = random.bounded(2, 7);
+                for (int i = 0; i < samples; ++i)
+                    canvas.drawPenLine(random.bounded(0, 321), random.bounded(0, 241), kXmax, kYmax,
+                                       random.bounded(1, 2048) * (random.bounded(10) == 0 ? 8 : 1));
+                canvas.drawPenLine(0, 0, kXmax, kYmax, 0);
+            }
+            const QImage picture = canvas.picture();
+            const QRect cut = canvas.signRect();
+            int outside = 0;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x)
+                    outside += alphaAt(picture, x, y) > 0 && !cut.contains(x, y);
+            QVERIFY2(outside == 0, qPrintable(QString("trial %1: %2 inked pixels outside the cut").arg(trial).arg(outside)));
+        }
+    }
+
+    // A replay never draws into a signer's ink that is not yet saved or
+    // dropped; after a clear it draws again.
+    void aReplayNeverDrawsIntoASignersInk()
+    {
+        ZqDraw canvas;
+        QVERIFY(canvas.drawPathPoint(20, 20, 800)); // a replayed stroke's start: nothing drawn yet
+        QVERIFY(!canvas.holdsSignerInk());
+        canvas.drawPenLine(100, 100, kXmax, kYmax, 500);
+        canvas.drawPenLine(150, 120, kXmax, kYmax, 500);
+        QVERIFY(canvas.holdsSignerInk());
+        const QImage signed_ = canvas.picture();
+        QVERIFY(!canvas.drawPathPoint(200, 200, 800));
+        QCOMPARE(canvas.picture(), signed_);
+
+        canvas.clearImage();
+        QVERIFY(!canvas.holdsSignerInk());
+        QVERIFY(canvas.drawPathPoint(20, 20, 800));
+        QVERIFY(canvas.drawPathPoint(200, 200, 800));
+        QVERIFY(inkedPixels(canvas.picture()) > 0);
+    }
+
+    // Ink a replay left before the signer's first segment (a replay started
+    // just before a re-sign cleared the canvas) is not in the signature: the
+    // canvas and the signature are those of the signer's samples alone.
+    void aSignersInkNeverJoinsAReplaysInk()
+    {
+        const QVector<QPoint> signer{{60, 60}, {90, 80}, {120, 70}, {150, 90}};
+        ZqDraw alone;
+        ZqDraw afterReplay;
+        QVERIFY(afterReplay.drawPathPoint(10, 230, 900));
+        QVERIFY(afterReplay.drawPathPoint(310, 10, 900));
+        QVERIFY(inkedPixels(afterReplay.picture()) > 0);
+        for (const QPoint &p : signer) {
+            alone.drawPenLine(p.x(), p.y(), kXmax, kYmax, 700);
+            afterReplay.drawPenLine(p.x(), p.y(), kXmax, kYmax, 700);
+        }
+        QCOMPARE(afterReplay.picture(), alone.picture());
+        ZqDraw::Signature a, b;
+        QVERIFY(alone.takeSignature(&a));
+        QVERIFY(afterReplay.takeSignature(&b));
+        QCOMPARE(QImage::fromData(b.picture, "PNG"), QImage::fromData(a.picture, "PNG"));
+        QVERIFY(sameRecords(afterReplay.pathRecords(), alone.pathRecords()));
     }
 
     // A write that fails half-way (here: the file size limit, as on a full

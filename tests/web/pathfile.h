@@ -9,6 +9,9 @@
 #include <QSize>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
+
 struct PathRecord
 {
     int state = 0;
@@ -48,23 +51,50 @@ inline PathFileContent readPathFile(const QString &path)
 }
 
 // The size of save.png for these records: the area the canvas grows around
-// every drawn point (margin 15; an edge moves only when a point lies beyond
-// it), fitted into 320 x 240 without enlarging.
+// every segment's end point (margin 15; an edge moves only when a point lies
+// beyond it), widened on a side where a segment's ink reaches past it to 15
+// beyond the outermost inked point there, fitted into 320 x 240 without
+// enlarging.
 inline QSize expectedSignatureSize(const QList<PathRecord> &records)
 {
-    int left = 0, top = 0, right = -1, bottom = -1;
-    for (const PathRecord &r : records) {
-        if (r.state != 2)
+    QRect area, inkReach, inkMargin;
+    for (int i = 1; i < records.size(); ++i) {
+        const PathRecord &end = records[i];
+        if (end.state != 2)
             continue;
-        if (left == 0 || left > r.x)
-            left = int(r.x - 15);
-        if (top == 0 || top > r.y)
-            top = int(r.y - 15);
-        if (bottom < r.y)
-            bottom = int(r.y + 15);
-        if (right < r.x)
-            right = int(r.x + 15);
+        const int x = int(end.x), y = int(end.y);
+        if (area.isNull())
+            area = QRect(QPoint(x - 15, y - 15), QPoint(x + 15, y + 15));
+        if (area.left() > x)
+            area.setLeft(x - 15);
+        if (area.top() > y)
+            area.setTop(y - 15);
+        if (area.bottom() < y)
+            area.setBottom(y + 15);
+        if (area.right() < x)
+            area.setRight(x + 15);
+        // The segment from the record before, drawn as wide as its pressure
+        // makes the pen; a pixel more for antialiasing.
+        const double width = 1.0 + end.pressure * 1.5 / 1024;
+        const int reach = int(std::ceil(width / 2)) + 1;
+        const int margin = std::max(15, reach);
+        for (const PathRecord &r : {records[i - 1], end}) {
+            const QPoint p(int(r.x), int(r.y));
+            inkReach |= QRect(p - QPoint(reach, reach), p + QPoint(reach - 1, reach - 1));
+            inkMargin |= QRect(p - QPoint(margin, margin), p + QPoint(margin, margin));
+        }
     }
+    if (!inkReach.isNull()) {
+        if (area.left() > inkReach.left())
+            area.setLeft(inkMargin.left());
+        if (area.top() > inkReach.top())
+            area.setTop(inkMargin.top());
+        if (area.right() < inkReach.right())
+            area.setRight(inkMargin.right());
+        if (area.bottom() < inkReach.bottom())
+            area.setBottom(inkMargin.bottom());
+    }
+    const int left = area.left(), top = area.top(), right = area.right(), bottom = area.bottom();
     int w = right - left + 1;
     int h = bottom - top + 1;
     if (double(w) / h > 320.0 / 240.0) {

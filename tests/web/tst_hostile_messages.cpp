@@ -41,6 +41,29 @@ private slots:
         expectOnlySerialAnswer();
     }
 
+    // Valid JSON that spells its keys with escapes, or repeats them, is read
+    // as Qt's reader reads it (the last of repeated keys wins): each of
+    // these asks for the serial. A message that is not JSON is logged.
+    void escapedAndRepeatedKeysAreReadAsQtReadsThem()
+    {
+        const QStringList requests{
+            R"({"biz\u0063ode":"2040"})",
+            R"({"bizcode":"2040","b\u006fdy":{"d\u0061ta":"x"}})",
+            "{\"bizcode\":\"2040\",\"note\\\"x\":1}",
+            R"({"bizcode":"2024","bizcode":"2040"})",
+            R"({"bizcode":{"data":["x"]},"body":{"data":[1]},"bizcode":"2040","body":{"data":"y"}})"};
+        for (const QString &request : requests)
+            s.page.send(request);
+        QVERIFY(s.page.waitForMessages(requests.size(), 20000));
+        for (const QJsonObject &answer : s.page.jsonMessages())
+            QCOMPARE(answer.value("bizcode").toString(), QString("2040"));
+        s.page.messages.clear();
+
+        s.page.send(R"({"bizcode":"2040",})");
+        QVERIFY(s.driver->waitForOutput("request refused: not JSON", 10000));
+        expectOnlySerialAnswer();
+    }
+
     void binaryFramesAreIgnored()
     {
         s.page.socket.sendBinaryMessage(QByteArray("{\"bizcode\":\"2040\"}"));

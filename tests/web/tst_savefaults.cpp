@@ -8,6 +8,7 @@
 #include "web/pathfile.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -346,6 +347,46 @@ private slots:
         expectPair(s.outDir());
         QCOMPARE(readAll(s.driver->settingsFile()), settings);
         QVERIFY(!s.driver->output().contains(QString::fromUtf8("已经有实例在运行了")));
+    }
+
+    // What a kill between the renames of a save leaves (path.save of the
+    // new pair in place, its save.png still a temporary, the commit record
+    // naming both) is completed as soon as the next driver is given the
+    // directory, so the pair on disk belongs together again.
+    void aSaveKilledBetweenItsRenamesIsCompletedWhenItsDirectoryIsSet()
+    {
+        const QString dir = s.root.path() + "/interrupted";
+        QVERIFY(QDir().mkpath(dir));
+        setsAndSigns(dir);
+        const QByteArray picture = readAll(dir + "/save.png");
+        const QByteArray path = readAll(dir + "/path.save");
+        // A second signature of other ink now saved over it.
+        const int blanksBefore = blanks();
+        s.request("2023");
+        QVERIFY(s.waitForBlankImages(blanksBefore + 1));
+        for (int i = 0; i < 8; ++i)
+            QVERIFY(s.pad->ok(QString("pen %1 %2 900").arg(2000 + 300 * i).arg(4500 - 200 * i)));
+        QVERIFY(s.pad->ok("pen 4400 2900 0"));
+        s.request("2022");
+        QVERIFY(s.waitForBlankImages(blanksBefore + 2));
+        QTRY_VERIFY(readAll(dir + "/save.png") != picture);
+        QVERIFY(readAll(dir + "/path.save") != path);
+        const auto line = [](const QByteArray &bytes, const char *temporary, const char *name) {
+            return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + ' '
+                + QByteArray::number(bytes.size()) + ' ' + temporary + ' ' + name + '\n';
+        };
+        writeFile(dir + "/.save.png.0000abcd.tmp", picture);
+        writeFile(dir + "/path.save", path);
+        writeFile(dir + "/.signature.commit", "ZQSign signature set 1\n"
+                                                  + line(path, ".path.save.0000abcc.tmp", "path.save")
+                                                  + line(picture, ".save.png.0000abcd.tmp", "save.png"));
+
+        QVERIFY(restart());
+        s.request("2025", dir);
+        QVERIFY(s.driver->waitForOutput("completed an interrupted save", 10000));
+        QCOMPARE(readAll(dir + "/save.png"), picture);
+        QCOMPARE(readAll(dir + "/path.save"), path);
+        QCOMPARE(entries(dir), QStringList({"path.save", "save.png", "testfile"}));
     }
 
     void anUnwritableTemporaryDirectoryStillSigns()

@@ -7,6 +7,7 @@
 #include "support/browser.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 using namespace pagescript;
 
@@ -86,6 +87,53 @@ private slots:
         QVERIFY(!browser.evaluate("'points' in confirmedDetails[0]").toBool());
         QVERIFY(QFileInfo(s.outDir() + "/save.png").size() > 0);
         QVERIFY(browser.waitFor(statusText() + ".startsWith('Thank you')"));
+        QCOMPARE(s.driver->terminate(), 0);
+    }
+
+    // The sample page's "Record pen data" box: the element asks the driver
+    // for the pen data, its confirm carries the pad's points and sign.json,
+    // and the page draws them.
+    void onThePadWithPenDataConfirmGivesThePadsPoints()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07", " serial QZ00000042"));
+        Browser browser;
+        QVERIFY2(browser.open(kDriverPage), qPrintable(browser.lastError()));
+        QVERIFY(browser.waitFor(modeIs("pad")));
+        browser.evaluate(kRecordConfirmed);
+        browser.evaluate(QString("%1.directory = '%2'; document.getElementById('penData').click(); true")
+                             .arg(signer(), s.outDir()));
+        QCOMPARE(browser.evaluate(signer() + ".getAttribute('pen-data')").toString(), QString("inkml json svg"));
+
+        browser.evaluate(clickSignerButton("start"));
+        QVERIFY(browser.waitFor(statusText() + " === 'Please sign on the signature pad.'"));
+        QVERIFY(s.playDemoSignature());
+        QVERIFY(browser.waitFor(inkOfUrl(inSigner(".live") + ".src") + ".then((n) => n > 200)"));
+        browser.evaluate(clickSignerButton("confirm"));
+        QVERIFY(browser.waitFor("confirmedDetails.length === 1", 15000));
+
+        // The demo signature: three strokes, each ending with the pen lifted.
+        QCOMPARE(browser.evaluate("confirmedDetails[0].source").toString(), QString("pad"));
+        QCOMPARE(browser.evaluate("confirmedDetails[0].penData.strokes.length").toInt(), 3);
+        const int samples = browser.evaluate("confirmedDetails[0].penData.strokes.flat().length"
+                                             " + confirmedDetails[0].penData.hover.flat().length").toInt();
+        QCOMPARE(browser.evaluate("confirmedDetails[0].points.length").toInt(), samples);
+        QVERIFY(samples > 200);
+        QVERIFY(browser.evaluate("confirmedDetails[0].points.every((p, i, all) => p.p >= 0 && p.p <= 1"
+                                 " && (i === 0 || p.t >= all[i - 1].t))").toBool());
+        const QJsonObject file = QJsonDocument::fromJson([&] {
+                                     QFile json(s.outDir() + "/sign.json");
+                                     return json.open(QIODevice::ReadOnly) ? json.readAll() : QByteArray();
+                                 }()).object();
+        // What the page got is what the driver wrote.
+        const QJsonArray lastStroke = file.value("strokes").toArray().last().toArray();
+        QCOMPARE(browser.evaluate("confirmedDetails[0].penData.strokes[2].length").toInt(), lastStroke.size());
+        QCOMPARE(browser.evaluate("confirmedDetails[0].penData.strokes[2][5].t").toDouble(),
+                 lastStroke.at(5).toObject().value("t").toDouble());
+        QVERIFY(QFile::exists(s.outDir() + "/sign.inkml") && QFile::exists(s.outDir() + "/sign.manifest.json"));
+        // The page's speed-coloured view of it.
+        QVERIFY(browser.waitFor("!document.getElementById('traceFigure').hidden"));
+        QVERIFY(browser.evaluate(inkOfUrl("document.getElementById('trace').toDataURL()")).toInt() > 100);
         QCOMPARE(s.driver->terminate(), 0);
     }
 

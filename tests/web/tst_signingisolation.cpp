@@ -5,6 +5,7 @@
 #include "pathfile.h"
 #include "signingsession.h"
 
+#include <QJsonObject>
 #include <QTextStream>
 
 namespace {
@@ -87,6 +88,52 @@ private:
         return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().toBase64()) : QString();
     }
 
+    // How many messages with `bizcode` (and, when given, "request" in their
+    // body) the page has received.
+    static int countOf(const WsClient &page, const QString &bizcode, const QString &request = QString())
+    {
+        int count = 0;
+        for (const QJsonObject &m : page.jsonMessages())
+            count += m.value("bizcode").toString() == bizcode
+                     && (request.isNull() || m.value("body").toObject().value("request").toString() == request);
+        return count;
+    }
+
+    // Signs `file` on the QZ07, pulls the pad out and confirms; with a
+    // `replay`, sends it after the unplug and again once the pad is back,
+    // before the confirm. `events` is a subscribed page. Ends with the pad
+    // plugged in; the saved picture, or a null image.
+    QImage signUnplugAndConfirm(SigningSession &s, WsClient &events, const QString &file, const QString &replay)
+    {
+        const int blanks = blankImages(s);
+        s.request("2023");
+        // play() returns once the driver has read every report: pulling the
+        // pad out drops those it has not.
+        if (!s.waitForBlankImages(blanks + 1) || !play(s, file))
+            return QImage();
+        const int unplugged = countOf(events, "2112");
+        if (!s.pad->unplug("qz07") || !QTest::qWaitFor([&] { return countOf(events, "2112") > unplugged; }, 10000))
+            return QImage();
+        const int refused = countOf(events, "2111", "2020");
+        if (!replay.isEmpty()) {
+            s.request("2020", replay);
+            if (!QTest::qWaitFor([&] { return countOf(events, "2111", "2020") == refused + 1; }, 10000))
+                qWarning() << "the replay after the unplug was not refused";
+        }
+        const int plugged = countOf(events, "2112");
+        if (!s.pad->plug("qz07") || !QTest::qWaitFor([&] { return countOf(events, "2112") > plugged; }, 10000))
+            return QImage();
+        if (!replay.isEmpty()) {
+            s.request("2020", replay);
+            if (!QTest::qWaitFor([&] { return countOf(events, "2111", "2020") == refused + 2; }, 10000))
+                qWarning() << "the replay after the pad came back was not refused";
+        }
+        s.request("2022");
+        if (!s.waitForBlankImages(blanks + 2))
+            return QImage();
+        return argb(s.outDir() + "/save.png");
+    }
+
 private slots:
     // A replay sent while a signing runs, and a long replay cut short by a
     // cancel and a new signing, leave the saved picture exactly as the
@@ -123,6 +170,49 @@ private slots:
         s.request("2024");
         QVERIFY(s.waitForBlankImages(blanks + 1));
         QCOMPARE(signAndConfirm(s, signer), reference);
+    }
+
+    // A pad pulled out mid-signing leaves the signer's ink on the canvas,
+    // unsaved: a replay sent then, and again once the pad is back, is
+    // refused, and the confirm saves the picture and path it saves without
+    // the replay. Once the signature is saved, replays draw again.
+    void aReplayAfterAnUnplugNeverReachesTheSignature()
+    {
+        SigningSession s;
+        QVERIFY(s.start(nullptr, "qz07"));
+        WsClient events;
+        QVERIFY(events.open());
+        events.sendJson(QJsonObject{{"bizcode", "2100"}});
+        QVERIFY(events.waitForMessages(1));
+        s.request("2025", s.outDir());
+        const QString signer = strokeFile(s.root.path(), "signer.txt", signerStroke());
+        QVERIFY(!signAndConfirm(s, strokeFile(s.root.path(), "diagonal.txt", diagonal(3000))).isNull());
+        const QString replay = fileBase64(s.outDir() + "/path.save");
+        QVERIFY(replay.size() > 10000);
+
+        const QImage reference = signUnplugAndConfirm(s, events, signer, QString());
+        QVERIFY(!reference.isNull());
+        QVERIFY(inkPixels(reference) > 50);
+        const PathFileContent referencePath = readPathFile(s.outDir() + "/path.save");
+        QVERIFY(referencePath.valid);
+
+        const int refused = countOf(events, "2111", "2020");
+        const QImage withReplay = signUnplugAndConfirm(s, events, signer, replay);
+        QCOMPARE(withReplay, reference);
+        QCOMPARE(countOf(events, "2111", "2020"), refused + 2);
+        const PathFileContent path = readPathFile(s.outDir() + "/path.save");
+        QVERIFY(path.valid);
+        QCOMPARE(path.records.size(), referencePath.records.size());
+        for (int i = 0; i < path.records.size(); ++i) {
+            QCOMPARE(path.records[i].x, referencePath.records[i].x);
+            QCOMPARE(path.records[i].y, referencePath.records[i].y);
+        }
+
+        const int drawing = s.drawingImages();
+        s.request("2020", replay);
+        QVERIFY(QTest::qWaitFor([&] { return s.drawingImages() > drawing; }, 10000));
+        QCOMPARE(countOf(events, "2111", "2020"), refused + 2);
+        QCOMPARE(s.driver->terminate(), 0);
     }
 
     // The confirm's job still waits behind the stroke's pictures when the

@@ -90,6 +90,9 @@ test('sends every request as the driver expects it, byte for byte', async () => 
     [() => client.replayPath('QUJD'), '{"bizcode":"2020","body":{"data":"QUJD"}}'],
     [() => client.subscribe(), '{"bizcode":"2100"}'],
     [() => client.requestStatus(), '{"bizcode":"2101"}'],
+    [() => client.requestEvidence({ formats: ['inkml', 'json'], document: { sha256: 'ab'.repeat(32), reason: 'Vertrag' } }),
+      `{"bizcode":"2102","body":{"formats":["inkml","json"],"document":{"sha256":"${'ab'.repeat(32)}","reason":"Vertrag"}}}`],
+    [() => client.requestEvidence({ formats: new Set(['svg']) }), '{"bizcode":"2102","body":{"formats":["svg"]}}'],
   ];
   for (const [call] of requests) assert.equal(call(), true);
   const received = await connection.waitForMessages(requests.length);
@@ -122,6 +125,9 @@ test('turns every message into its event', async () => {
       picture: { path: '/srv/sig/save.png', size: 5123 }, pathFile: { path: '/srv/sig/path.save', size: 40213 } }],
     error: ['2111', { code: 1001, text: '    提示信息：    没有可用设备      ', request: '2023' }],
     device: ['2112', { event: 'unplugged', model: 'KZ07', vid: '2207', pid: '0019' }],
+    evidence: ['2102', { formats: ['json'], document: null }],
+    pendata: ['2113', { version: 1, pad: { model: 'KZ07', pressureRange: [0, 2047] }, canvas: { width: 320, height: 240 },
+      strokes: [[{ x: 100, y: 200, p: 300, t: 0 }, { x: 110, y: 205, p: 320, t: 5.002 }]], hover: [] }],
   };
   for (const [type, [bizcode, body]] of Object.entries(bodies)) {
     const event = nextEvent(client, type);

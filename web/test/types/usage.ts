@@ -14,6 +14,8 @@ pad.addEventListener('open', () => {
   const sent: boolean = pad.setOutputDirectory('/srv/sig') && pad.startSigning();
   pad.resign(); pad.confirm(); pad.cancel(); pad.requestSerial(); pad.replayPath('QUJD');
   pad.subscribe(); pad.requestStatus();
+  pad.requestEvidence({ formats: ['inkml', 'json', 'svg'], document: { sha256: 'ab'.repeat(32), reason: 'contract' } });
+  pad.requestEvidence({ formats: [] });
   console.log(sent, pad.connected);
 });
 pad.addEventListener('close', (e) => console.log(e.detail.code, e.detail.reason, e.detail.willReconnect));
@@ -48,6 +50,7 @@ if (signer) {
   signer.addEventListener('confirmed', (e) => {
     const detail: ConfirmedDetail = e.detail;
     if (detail.source === 'screen' && detail.points) console.log(detail.dataUrl, detail.points[0].x, detail.points[0].p, detail.points[0].t);
+    if (detail.penData) console.log(detail.penData.pad.serial, detail.penData.strokes.length);
   });
   signer.addEventListener('cancelled', (e) => console.log(e.detail.source));
   signer.addEventListener('error', (e) => console.log(e.detail.code, e.detail.text));
@@ -55,3 +58,9 @@ if (signer) {
   signer.start(); signer.resign(); signer.confirm(); signer.cancel();
   console.log(mode, signer instanceof ZQSignatureElement);
 }
+pad.addEventListener('evidence', (e) => console.log(e.detail.formats.join(), e.detail.document?.sha256));
+pad.addEventListener('pendata', (e) => {
+  const [min, max] = e.detail.pad.pressureRange;
+  for (const stroke of e.detail.strokes) for (const { x, y, p, t } of stroke) console.log(x, y, (p - min) / (max - min), t);
+});
+pad.addEventListener('result', (e) => console.log(e.detail.evidence?.manifest?.path, e.detail.evidence?.json?.size));
