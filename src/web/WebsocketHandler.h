@@ -48,8 +48,9 @@ signals:
     void pageMessage(quint64 page, const QString &message);
     void pageClosed(quint64 page);
     void sendMessageToWebClient(const QString &message);
-    // Once, when another program holds the port (listening is retried).
-    void portInUse(quint16 port);
+    // Once, when another program holds the port (listening is retried);
+    // `holder` names it, or is empty.
+    void portInUse(quint16 port, const QString &holder);
 
 public slots:
     void onNewConnection();

@@ -1,6 +1,8 @@
 #include "web/httpfront.h"
 
+#include "web/handover.h"
 #include "web/lingeringclose.h"
+#include "web/portholder.h"
 #include "web/requesthead.h"
 
 #include <QDebug>
@@ -68,7 +70,8 @@ QString peerOf(QTcpSocket *socket)
 
 HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port,
                      const ConnectionLimits *limits, QObject *parent)
-    : QObject(parent), m_wsServer(wsServer), m_limits(limits), m_settings(settings),
+    : QObject(parent), m_wsServer(wsServer), m_handOverListener(new HandOverListener(this)), m_limits(limits),
+      m_settings(settings),
       m_policy(settings.allowedOrigins(), port), m_port(port),
       m_retryTimer(new QTimer(this)), m_resumeTimer(new QTimer(this))
 {
@@ -87,6 +90,7 @@ HttpFront::HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings,
     m_resumeTimer->setSingleShot(true);
     m_resumeTimer->setInterval(kResumeAcceptMs);
     connect(m_resumeTimer, &QTimer::timeout, this, &HttpFront::resumeAccepting);
+    connect(m_handOverListener, &HandOverListener::received, this, &HttpFront::admit);
     listen();
     // The own page's origin names the port actually taken (port 0 in tests).
     m_policy = OriginPolicy(m_settings.allowedOrigins(), m_port);
@@ -139,9 +143,12 @@ void HttpFront::listen()
         }
         if (inUse && !m_portInUseReported) {
             m_portInUseReported = true;
+            const QString holder = describePortHolder(m_port);
+            if (!holder.isEmpty())
+                qWarning().noquote() << "WebSocket server: port" << m_port << "is held by" << holder;
             // Queued: the first attempt runs in the constructor, before anyone listens.
             const quint16 port = m_port;
-            QTimer::singleShot(0, this, [this, port] { emit portInUse(port); });
+            QTimer::singleShot(0, this, [this, port, holder] { emit portInUse(port, holder); });
         }
     }
     if (missing)
@@ -173,43 +180,70 @@ void HttpFront::acceptPending(QTcpServer *server)
                 continue;
             return;
         }
+        // Before anything is read: a page of another user's goes to that user's driver.
+        const handover::Route route = handover::routeAccepted(descriptor, m_settings.allowedUsers());
+        if (route.kind == handover::Route::Passed)
+            continue;
+        if (route.kind == handover::Route::Serve) {
+            admit(descriptor);
+            continue;
+        }
         auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
+        if (socket->setSocketDescriptor(descriptor)) {
+            refuse(socket, route.reason);
+        } else {
             close(descriptor);
             delete socket;
-            continue;
         }
-        if (!m_limits->mayAccept(m_open.size(), m_pending.size())) {
-            qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
-                                 << "connections open," << m_pending.size() << "handshakes unfinished";
-            socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            socket->disconnectFromHost();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            if (socket->state() == QAbstractSocket::UnconnectedState)
-                socket->deleteLater();
-            continue;
-        }
-        socket->setParent(this);
-        socket->setReadBufferSize(ConnectionLimits::kMaxHeadBytes);
-        // A frame goes out as header and payload writes: without this, Nagle's
-        // rule holds a picture behind the page's delayed ACK of the one before.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_open.insert(socket);
-        m_pending.insert(socket);
-        connect(socket, &QObject::destroyed, this, &HttpFront::forget);
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            forget(socket);
-            socket->deleteLater();
-        });
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { examineHead(socket); });
-        // A client that never finishes its head gives up its slot.
-        QTimer::singleShot(ConnectionLimits::kHeadTimeoutMs, socket, [this, socket] {
-            if (m_pending.contains(socket)) {
-                qWarning().noquote() << "WebSocket server: no request head from" << peerOf(socket) << "in time";
-                socket->abort();
-            }
-        });
     }
+}
+
+void HttpFront::refuse(QTcpSocket *socket, const QByteArray &reason)
+{
+    const QByteArray body = reason.isEmpty() ? QByteArray() : reason + '\n';
+    const QByteArray type = body.isEmpty() ? QByteArray() : QByteArrayLiteral("Content-Type: text/plain\r\n");
+    socket->write("HTTP/1.1 503 Service Unavailable\r\n" + type + "Content-Length: " + QByteArray::number(body.size())
+                  + "\r\nConnection: close\r\n\r\n" + body);
+    socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+}
+
+void HttpFront::admit(int descriptor)
+{
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        close(descriptor);
+        delete socket;
+        return;
+    }
+    if (!m_limits->mayAccept(m_open.size(), m_pending.size())) {
+        qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
+                             << "connections open," << m_pending.size() << "handshakes unfinished";
+        refuse(socket, QByteArray());
+        return;
+    }
+    socket->setParent(this);
+    socket->setReadBufferSize(ConnectionLimits::kMaxHeadBytes);
+    // A frame goes out as header and payload writes: without this, Nagle's
+    // rule holds a picture behind the page's delayed ACK of the one before.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_open.insert(socket);
+    m_pending.insert(socket);
+    connect(socket, &QObject::destroyed, this, &HttpFront::forget);
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        forget(socket);
+        socket->deleteLater();
+    });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { examineHead(socket); });
+    // A client that never finishes its head gives up its slot.
+    QTimer::singleShot(ConnectionLimits::kHeadTimeoutMs, socket, [this, socket] {
+        if (m_pending.contains(socket)) {
+            qWarning().noquote() << "WebSocket server: no request head from" << peerOf(socket) << "in time";
+            socket->abort();
+        }
+    });
 }
 
 // Descriptors come back when a connection closes, or a while later.

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 
+class HandOverListener;
 class QTcpServer;
 class QSocketNotifier;
 class QTcpSocket;
@@ -20,7 +21,9 @@ class QWebSocketServer;
 // plain GETs for the driver's own page and hands WebSocket upgrades from
 // allowed origins to the WebSocket server. Asks the server's limits before
 // it holds more for pages: open connections, unfinished heads, bytes being
-// received, closing connections kept open.
+// received, closing connections kept open. A connection of another user's
+// page goes to that user's driver as it is accepted, and connections other
+// drivers pass here are served like its own (handover.h).
 class HttpFront : public QObject
 {
     Q_OBJECT
@@ -45,12 +48,16 @@ public:
 
 signals:
     // Once, when another program holds the port; listening is retried.
-    void portInUse(quint16 port);
+    // `holder` names it (see describePortHolder), or is empty.
+    void portInUse(quint16 port, const QString &holder);
 
 private:
     void listen();
     void takeOverAccepting(QTcpServer *server);
     void acceptPending(QTcpServer *server);
+    // Serves an accepted connection, or refuses it within the limits.
+    void admit(int descriptor);
+    void refuse(QTcpSocket *socket, const QByteArray &reason);
     void pauseAccepting();
     void examineHead(QTcpSocket *socket);
     void handOver(QTcpSocket *socket);
@@ -60,6 +67,7 @@ private:
     void resumeAccepting();
 
     QWebSocketServer *m_wsServer;
+    HandOverListener *m_handOverListener; // other drivers pass our user's pages here
     const ConnectionLimits *m_limits;
     ListenSettings m_settings;
     OriginPolicy m_policy;

@@ -3,9 +3,13 @@
 #include <QDebug>
 #include <QSettings>
 
+#include <optional>
+#include <pwd.h>
+
 namespace {
 const char *const kAddressesKey = "Settings/LISTENADDRESSES";
 const char *const kOriginsKey = "Settings/ALLOWEDORIGINS";
+const char *const kUsersKey = "Settings/ALLOWEDUSERS";
 
 // QSettings gives a list for "a, b" and a string for "a".
 QStringList listValue(const QSettings &settings, const char *key)
@@ -16,6 +20,15 @@ QStringList listValue(const QSettings &settings, const char *key)
             if (!part.trimmed().isEmpty())
                 out << part.trimmed();
     return out;
+}
+std::optional<uint> uidOfUser(const QString &name)
+{
+    passwd entry = {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwnam_r(name.toLocal8Bit().constData(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return std::nullopt;
+    return uint(found->pw_uid);
 }
 } // namespace
 
@@ -38,6 +51,12 @@ ListenSettings ListenSettings::fromFile(const QString &iniPath)
     if (!addresses.isEmpty())
         result.m_addresses = addresses;
     result.m_allowedOrigins = listValue(settings, kOriginsKey);
+    for (const QString &name : listValue(settings, kUsersKey)) {
+        if (const std::optional<uint> uid = uidOfUser(name))
+            result.m_allowedUsers << *uid;
+        else
+            qWarning().noquote() << "settings: ignoring allowed user" << name << "(no such user)";
+    }
     return result;
 }
 

@@ -88,7 +88,7 @@ private slots:
         QVERIFY(first.start());
         QVERIFY(DriverProcess::portAccepts(10000));
         first.kill();
-        QVERIFY(QFile::exists(first.tempDir() + "/ZQSIGNExeName.pid"));
+        QVERIFY(QFile::exists(first.runtimeDir() + "/ZQSIGNExeName.pid"));
 
         DriverProcess again(root, x->environment());
         QVERIFY(again.start());

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QSettings>
@@ -13,8 +14,31 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+// Sets an environment variable for one scope.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QString &value) : m_name(name), m_old(qgetenv(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~EnvironmentOverride() { qputenv(m_name, m_old); }
+
+private:
+    const char *m_name;
+    QByteArray m_old;
+};
+
+uint modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? uint(info.st_mode & 07777) : 0u;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -118,20 +142,59 @@ private slots:
         QTRY_VERIFY(tips.isNull());
     }
 
-    void theLockIsTakenAndAnUnopenableLockFileCountsAsHeld()
+    void theLockIsTakenPrivatelyInTheRuntimeDirectory()
     {
-        QTemporaryDir dir;
-        const QByteArray oldTmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        EnvironmentOverride xdg("XDG_RUNTIME_DIR", runtime.path());
         QCOMPARE(lock_set(F_WRLCK), 0);
-        QVERIFY(QFile::exists(dir.path() + "/ZQSIGNExeName.pid"));
-        QCOMPARE(QFileInfo(dir.path() + "/ZQSIGNExeName.pid").size(), 0);
+        const QString lock = runtime.path() + "/ZQSIGNExeName.pid";
+        QCOMPARE(QFileInfo(lock).size(), 0);
+        QCOMPARE(modeOf(lock), 0600u);
 
-        QTemporaryDir blocked;
-        QVERIFY(QDir().mkdir(blocked.path() + "/ZQSIGNExeName.pid"));
-        qputenv("TMPDIR", blocked.path().toLocal8Bit());
+        QVERIFY(QFile::remove(lock));
+        QVERIFY(QDir().mkdir(lock));
         QCOMPARE(lock_set(F_WRLCK), 1);
-        qputenv("TMPDIR", oldTmp);
+    }
+
+    // Without a private runtime directory the lock has a folder of this
+    // user's own, named with the uid, in the shared temporary directory.
+    void withoutARuntimeDirectoryTheLockLivesInAFolderNamedWithTheUid()
+    {
+        QTemporaryDir temp;
+        QVERIFY(QFile::setPermissions(temp.path(), QFileDevice::Permissions(0x7777)));
+        QTemporaryDir openRuntime;
+        QVERIFY(QFile::setPermissions(openRuntime.path(), QFileDevice::Permissions(0x7755)));
+        EnvironmentOverride tmp("TMPDIR", temp.path());
+        EnvironmentOverride xdg("XDG_RUNTIME_DIR", openRuntime.path());
+        const QString folder = temp.path() + "/ZQSignDriver-" + QString::number(::geteuid());
+        // Left open by someone: closed again before the lock goes in.
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)));
+        QCOMPARE(lock_set(F_WRLCK), 0);
+        QCOMPARE(modeOf(folder), 0700u);
+        QCOMPARE(modeOf(folder + "/ZQSIGNExeName.pid"), 0600u);
+        QVERIFY(!QFile::exists(openRuntime.path() + "/ZQSIGNExeName.pid"));
+    }
+
+    void aFolderNameTakenByALinkOrAnotherUserIsNotUsed()
+    {
+        QTemporaryDir temp;
+        EnvironmentOverride tmp("TMPDIR", temp.path());
+        EnvironmentOverride xdg("XDG_RUNTIME_DIR", QString());
+        const QString folder = temp.path() + "/ZQSignDriver-" + QString::number(::geteuid());
+        QTemporaryDir elsewhere;
+        QVERIFY(QFile::link(elsewhere.path(), folder));
+        QCOMPARE(lock_set(F_WRLCK), 1);
+        QVERIFY(!QFile::exists(elsewhere.path() + "/ZQSIGNExeName.pid"));
+
+        if (::geteuid() != 0)
+            return;
+        QVERIFY(QFile::remove(folder));
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        QCOMPARE(lock_set(F_WRLCK), 1);
+        QVERIFY(!QFile::exists(folder + "/ZQSIGNExeName.pid"));
     }
 };
 

@@ -3,17 +3,23 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <unistd.h>
 
 DriverProcess::DriverProcess(const QString &root, QProcessEnvironment base) : m_root(root), m_env(base)
 {
     QDir().mkpath(homeDir());
     QDir().mkpath(tempDir());
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_env.insert("HOME", homeDir());
     m_env.insert("XDG_CONFIG_HOME", homeDir() + "/.config");
     m_env.insert("TMPDIR", tempDir());
+    m_env.insert("XDG_RUNTIME_DIR", runtimeDir());
     m_env.insert("LANG", "C.UTF-8");
     m_env.remove("LC_ALL");
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -30,6 +36,16 @@ void DriverProcess::setEnvironmentValue(const QString &name, const QString &valu
     m_env.insert(name, value);
 }
 
+bool DriverProcess::runAsUser(uint uid)
+{
+    bool handed = ::chown(QFile::encodeName(m_root).constData(), uid, uid) == 0;
+    QDirIterator it(m_root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        handed = ::lchown(QFile::encodeName(it.next()).constData(), uid, uid) == 0 && handed;
+    m_uid = int(uid);
+    return handed;
+}
+
 bool DriverProcess::skipWelcomeNotice()
 {
     QDir().mkpath(homeDir() + "/.config/ZQSignDriver");
@@ -40,7 +56,13 @@ bool DriverProcess::skipWelcomeNotice()
 bool DriverProcess::start()
 {
     m_process.setProcessEnvironment(m_env);
-    m_process.start(builtBinary("ZQSignDriver"), QStringList());
+    if (m_uid < 0) {
+        m_process.start(builtBinary("ZQSignDriver"), QStringList());
+    } else {
+        const QString id = QString::number(m_uid);
+        m_process.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", "--",
+                                    builtBinary("ZQSignDriver")});
+    }
     return m_process.waitForStarted(5000);
 }
 

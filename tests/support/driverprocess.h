@@ -4,18 +4,21 @@
 #include <QProcessEnvironment>
 #include <QString>
 
-// The real ZQSignDriver binary as a child process, in a home and temporary
-// folder of its own under `root`.
+// The real ZQSignDriver binary as a child process, in a home, temporary and
+// runtime folder of its own under `root`.
 class DriverProcess
 {
 public:
-    // `root` holds home/ and tmp/; several drivers may share one root to meet
-    // each other's lock file and settings. `base` is passed on as it is, so a
+    // `root` holds home/, tmp/ and runtime/; several drivers may share one
+    // root to meet each other's lock file and settings. `base` is passed on as it is, so a
     // virtual pad's environment (PadSim::childEnvironment) reaches the driver.
     explicit DriverProcess(const QString &root, QProcessEnvironment base = QProcessEnvironment::systemEnvironment());
     ~DriverProcess();
 
     void setEnvironmentValue(const QString &name, const QString &value);
+    // Runs the driver as another user (the test runs as root): the folders
+    // under `root` are handed to `uid`, and the driver starts through setpriv.
+    bool runAsUser(uint uid);
 
     // Records the welcome notice as shown, as after a user's first start.
     bool skipWelcomeNotice();
@@ -34,11 +37,13 @@ public:
     int exitCode() const;
     QString homeDir() const { return m_root + "/home"; }
     QString tempDir() const { return m_root + "/tmp"; }
+    QString runtimeDir() const { return m_root + "/runtime"; }
     QString settingsFile() const { return homeDir() + "/.config/ZQSignDriver/ZQHIDSettings.ini"; }
 
 private:
     QString m_root;
     QProcessEnvironment m_env;
     QProcess m_process;
+    int m_uid = -1;
     QString m_output;
 };

@@ -2,11 +2,40 @@
 
 #include <QTest>
 
+#include <netinet/in.h>
+#include <sys/fsuid.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 bool RawWsClient::open(quint16 port, int timeoutMs)
 {
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    return handshake(timeoutMs);
+}
+
+bool RawWsClient::openAsUser(uint uid, quint16 port, int timeoutMs)
+{
+    // A socket belongs to the file-system uid that created it.
+    const uint before = uint(::setfsuid(uid));
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::setfsuid(before);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || !socket.setSocketDescriptor(fd)) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    return handshake(timeoutMs);
+}
+
+bool RawWsClient::handshake(int timeoutMs)
+{
     socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
     socket.flush();

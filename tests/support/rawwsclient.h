@@ -11,14 +11,22 @@ class RawWsClient
 public:
     // Connects to 127.0.0.1 and completes the opening handshake.
     bool open(quint16 port = 36325, int timeoutMs = 5000);
+    // The same from a socket that user `uid` owns, as if that user's browser
+    // opened it (the test runs as root).
+    bool openAsUser(uint uid, quint16 port = 36325, int timeoutMs = 5000);
     // One frame, masked as a client must, with FIN set.
     void sendFrame(int opcode, const QByteArray &payload);
     // The status code of the server's close frame, or -1 when none came.
     int waitForCloseCode(int timeoutMs = 5000);
     bool waitForDisconnect(int timeoutMs = 5000);
 
+    // What came back and is not yet taken: after a refused handshake, the reply.
+    QByteArray received() const { return m_received; }
+
     QTcpSocket socket;
 
 private:
+    bool handshake(int timeoutMs);
+
     QByteArray m_received;
 };

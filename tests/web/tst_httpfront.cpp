@@ -17,6 +17,7 @@
 #include <QWebSocket>
 
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -348,6 +349,10 @@ private slots:
         // ::1 is free, so something listens; 127.0.0.1 is the one pages use.
         QTRY_COMPARE(taken.count(), 1);
         QCOMPARE(taken.first().first().value<quint16>(), quint16(36325));
+        // The holder is named: this test process, as the kernel and /proc see it.
+        const QString holder = taken.first().at(1).toString();
+        QVERIFY2(holder.startsWith(QStringLiteral("uid %1").arg(::geteuid())), qPrintable(holder));
+        QVERIFY2(holder.contains(QStringLiteral("pid %1 (").arg(QCoreApplication::applicationPid())), qPrintable(holder));
         other.close();
         WsClient page;
         QTRY_VERIFY_WITH_TIMEOUT(tcpConnects(QHostAddress::LocalHost, 36325), HttpFront::kRetryListenMs + 3000);

@@ -400,8 +400,7 @@ private slots:
         }
         QCOMPARE(s.driver->terminate(), 0);
         QVERIFY(restart(readOnly));
-        QVERIFY(s.driver->waitForOutput("is not writable", 5000));
-        QVERIFY(QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/ZQSIGNExeName.pid"));
+        QVERIFY(QFile::exists(s.driver->runtimeDir() + "/ZQSIGNExeName.pid"));
         QVERIFY(signsNormally(s));
 
         // The lock still keeps a second instance out.
