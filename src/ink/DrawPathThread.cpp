@@ -15,9 +15,12 @@ void DrawPathThread::run()
 {
     if (!isDrawPath)
         return;
-    const QString data = webDrawPathPointData.get();
+    // Taken, not copied: a replay's text is up to 32 MiB, and nothing needs
+    // it once the replay has it.
+    QString data;
+    webDrawPathPointData.update([&data](QString &held) { data.swap(held); });
     if (MainWindow *window = mdialog)
-        window->drawPath(data);
+        window->drawPath(std::move(data));
     isDrawPath = false;
 }
 
@@ -74,6 +77,7 @@ void MainWindow::reclaimPathReplay()
 void MainWindow::drawPath(QString data)
 {
     const std::string bytes = utils::base64_decode(data.toUtf8().toStdString());
+    data.clear(); // the text is not needed while the points are drawn
     pointpath::PathFile file;
     if (!pointpath::decodeFile(bytes, &file)) {
         qDebug() << "path replay: data shorter than the header, nothing to draw";

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QTimer>
 
 std::atomic<bool> isDeviceOpened{false};
 std::atomic<bool> isStartSignOn{false};
@@ -167,6 +168,15 @@ void CorvanSign::onReaderFailed()
 
 int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
 {
+    const bool tookOver = takeOverQuery();
+    const int code = readDeviceInfo(info);
+    if (tookOver)
+        emit deviceInfoQueried(code, code == 0 ? *info : tagDEVICE_INFO());
+    return code;
+}
+
+int CorvanSign::readDeviceInfo(tagDEVICE_INFO *info)
+{
     if (isStartSignOn)
         return kDeviceBusy;
     const int status = InitDeviceStatus();
@@ -185,10 +195,96 @@ int CorvanSign::GetDeviceInfo(tagDEVICE_INFO *info)
         if (queried != 0)
             return queried;
     }
-    // An empty serial (a pad without one) is answered like any other.
-    muti_dev.devInfo[index].serial = serial;
-    *info = muti_dev.devInfo[index];
+    keepSerial(index, serial, info);
     return 0;
+}
+
+// An empty serial (a pad without one) is answered like any other.
+void CorvanSign::keepSerial(int row, const QString &serial, tagDEVICE_INFO *info)
+{
+    muti_dev.devInfo[row].serial = serial;
+    *info = muti_dev.devInfo[row];
+}
+
+void CorvanSign::queryDeviceInfo()
+{
+    if (m_queryPoll && m_queryPoll->isActive())
+        return;
+    const PadModel *model = nullptr;
+    int status = isStartSignOn ? kDeviceBusy : InitDeviceStatus();
+    if (status == 0) {
+        model = modelAt(muti_dev.curIndex);
+        if (!model)
+            status = kReadWriteError;
+    }
+    if (status == 0 && model->serialSource == SerialSource::UsbString) {
+        tagDEVICE_INFO info;
+        status = readDeviceInfo(&info);
+        emit deviceInfoQueried(status, status == 0 ? info : tagDEVICE_INFO());
+        return;
+    }
+    if (status == 0) {
+        readQueuedInput(QueuedInput::Drop);
+        status = send(model->query) == 0 ? 0 : kReadWriteError;
+    }
+    if (status != 0) {
+        emit deviceInfoQueried(status, tagDEVICE_INFO());
+        return;
+    }
+    if (!m_queryPoll) {
+        m_queryPoll = new QTimer(this);
+        m_queryPoll->setInterval(kQueryPollMs);
+        connect(m_queryPoll, &QTimer::timeout, this, &CorvanSign::pollQueryReply);
+    }
+    m_queryWaited.start();
+    m_queryPoll->start();
+}
+
+bool CorvanSign::takeOverQuery()
+{
+    if (!m_queryPoll || !m_queryPoll->isActive())
+        return false;
+    m_queryPoll->stop();
+    return true;
+}
+
+// Reads what the pad has queued without waiting; the GUI thread is back in
+// its event loop between two looks.
+void CorvanSign::pollQueryReply()
+{
+    const int index = muti_dev.curIndex;
+    const PadModel *model = modelAt(index);
+    if (!model || !m_hid_dev) {
+        finishQuery(kNoDevice, tagDEVICE_INFO());
+        return;
+    }
+    QString serial;
+    for (int read = 0; read < kMaxQueuedReports; ++read) {
+        switch (readSerialReply(*model, 0, &serial)) {
+        case ReplyRead::PenReport:
+            continue;
+        case ReplyRead::Answered: {
+            tagDEVICE_INFO info;
+            keepSerial(index, serial, &info);
+            finishQuery(0, info);
+            return;
+        }
+        case ReplyRead::Failed:
+            finishQuery(kReadWriteError, tagDEVICE_INFO());
+            return;
+        case ReplyRead::Nothing:
+            break;
+        }
+        break;
+    }
+    if (m_queryWaited.elapsed() >= kReplyTimeoutMs)
+        finishQuery(kReadWriteError, tagDEVICE_INFO());
+}
+
+void CorvanSign::finishQuery(int code, const tagDEVICE_INFO &info)
+{
+    m_queryPoll->stop();
+    emit deviceInfoQueried(code, info);
 }
 
 int CorvanSign::StartSign()
@@ -196,6 +292,8 @@ int CorvanSign::StartSign()
     qDebug() << "StartSign ";
     if (isStartSignOn)
         return 0;
+    if (takeOverQuery())
+        emit deviceInfoQueried(kDeviceBusy, tagDEVICE_INFO());
     const int status = InitDeviceStatus();
     if (status != 0)
         return status;
@@ -323,27 +421,41 @@ int CorvanSign::querySerial(const PadModel &model, QString *serial)
         return kReadWriteError;
     QElapsedTimer waited;
     waited.start();
-    QByteArray report;
     for (;;) {
         const qint64 left = kReplyTimeoutMs - waited.elapsed();
         if (left <= 0)
             return kReadWriteError;
-        const int read = m_hid_dev.load()->read(&report, model.replyBytes, int(left));
-        if (read < 0)
-            return kReadWriteError;
-        if (read == 0)
-            continue; // the time ran out
-        const SerialReply reply = model.readSerial(report);
-        switch (reply.kind) {
-        case SerialReply::PenReport:
+        switch (readSerialReply(model, int(left), serial)) {
+        case ReplyRead::Nothing:
+        case ReplyRead::PenReport:
             continue;
-        case SerialReply::Unreadable:
-            return kReadWriteError;
-        case SerialReply::Serial:
-            *serial = reply.serial;
+        case ReplyRead::Answered:
             return 0;
+        case ReplyRead::Failed:
+            return kReadWriteError;
         }
     }
+}
+
+CorvanSign::ReplyRead CorvanSign::readSerialReply(const PadModel &model, int waitMs, QString *serial)
+{
+    QByteArray report;
+    const int read = m_hid_dev.load()->read(&report, model.replyBytes, waitMs);
+    if (read < 0)
+        return ReplyRead::Failed;
+    if (read == 0)
+        return ReplyRead::Nothing;
+    const SerialReply reply = model.readSerial(report);
+    switch (reply.kind) {
+    case SerialReply::PenReport:
+        return ReplyRead::PenReport;
+    case SerialReply::Unreadable:
+        return ReplyRead::Failed;
+    case SerialReply::Serial:
+        *serial = reply.serial;
+        return ReplyRead::Answered;
+    }
+    return ReplyRead::Failed;
 }
 
 void CorvanSign::readQueuedInput(QueuedInput use)
@@ -416,6 +528,8 @@ void CorvanSign::onDevRemoved(QUsb::Id id)
     if (id.vid != vid)
         return;
     qDebug() << "设备拔出： " << id.vid;
+    if (takeOverQuery())
+        emit deviceInfoQueried(kNoDevice, tagDEVICE_INFO());
     muti_dev.curIndex = -1;
     isDeviceOpened = false;
     isStartSignOn = false;

@@ -6,6 +6,7 @@
 #include "pad/touchinfo.h"
 #include "usb/qusb.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -16,6 +17,7 @@
 class CorvanSign;
 class InputDataThread;
 class QHidDevice;
+class QTimer;
 
 // Pad state shared by the GUI thread, which writes it, and the reader thread.
 extern std::atomic<bool> isDeviceOpened;     // the current model's HID interface is open
@@ -38,6 +40,8 @@ class CorvanSign : public QObject
 public:
     // A pad that never answers a query frees the GUI thread after this long.
     static constexpr int kReplyTimeoutMs = 3000;
+    // How often queryDeviceInfo looks for the pad's answer.
+    static constexpr int kQueryPollMs = 10;
 
     CorvanSign();
     ~CorvanSign() override;
@@ -48,6 +52,14 @@ public:
     void destoryDev();
     void closeInputThread();
     int GetDeviceInfo(tagDEVICE_INFO *info);
+    // GetDeviceInfo without holding the GUI thread while the pad answers:
+    // deviceInfoQueried follows once, at once when the pad needs no asking
+    // (none, several, a T330, a signing under way), else when it answered or
+    // kReplyTimeoutMs passed. Called while a query runs, it joins that one.
+    // Another operation on the pad takes the query over: a GetDeviceInfo
+    // answers it with its own result, a start with the busy code, a removal
+    // with "no device".
+    void queryDeviceInfo();
     int StartSign();
     int ExitSign();
     int reSign();
@@ -65,6 +77,8 @@ public:
 
 signals:
     void TouchInfoFun(TOUCH_INFO touchInfo);
+    // The answer of queryDeviceInfo: 0 and the pad's row, or an error code.
+    void deviceInfoQueried(int code, const tagDEVICE_INFO &info);
     // The reader could not read the pad for a while although it is present;
     // the signing has been ended, with `code` from errInfo.
     void signingFailed(int code);
@@ -84,6 +98,17 @@ private:
     int send(const PadCommand &command);
     // Sends the model's query and reads its answer into `serial`; 0 or 1003.
     int querySerial(const PadModel &model, QString *serial);
+    // One report read towards the query's answer, waiting up to `waitMs`.
+    enum class ReplyRead { Nothing, PenReport, Answered, Failed };
+    ReplyRead readSerialReply(const PadModel &model, int waitMs, QString *serial);
+    // The device information of a pad asked or, for the T330, read at once.
+    int readDeviceInfo(tagDEVICE_INFO *info);
+    // Stores a pad's serial in its row and copies the row to `info`.
+    void keepSerial(int row, const QString &serial, tagDEVICE_INFO *info);
+    // Ends a query that queryDeviceInfo left running; true when one ran.
+    bool takeOverQuery();
+    void pollQueryReply();
+    void finishQuery(int code, const tagDEVICE_INFO &info);
     // Reads the reports the pad has queued, without waiting: dropped (stale
     // input before a command) or decoded (ink sent before the signing ended).
     // Called only while the reader is stopped.
@@ -94,6 +119,9 @@ private:
 
     QUsb *m_usb = nullptr;
     InputDataThread *m_inputThread = nullptr;
+    // A query whose answer is awaited without holding the GUI thread.
+    QTimer *m_queryPoll = nullptr;
+    QElapsedTimer m_queryWaited;
     SampleClock m_sampleClock; // the reader's, reset by each start
     // Which models are plugged in, for padPlugged/padUnplugged (GUI thread).
     std::vector<bool> m_modelPresent = std::vector<bool>(MUTI_DEV::kRows, false);

@@ -1,6 +1,8 @@
 #include "web/WebsocketHandler.h"
 
+#include "web/heaptrim.h"
 #include "web/httpfront.h"
+#include "web/outgoingmessages.h"
 #include "web/requestqueue.h"
 
 #include <QDebug>
@@ -9,11 +11,6 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
-
-#include <malloc.h>
-
-// After a message this large, the heap it grew is given back to the system.
-static constexpr int kTrimAfterChars = 1024 * 1024;
 
 static QString getIdentifier(QWebSocket *peer)
 {
@@ -26,6 +23,11 @@ WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const L
     qDebug() << "WebSocket server:" << port;
     m_requests = new RequestQueue(this);
     connect(m_requests, &RequestQueue::request, this, &WebsocketHandler::handOn);
+    m_outgoing = new OutgoingMessages(&m_limits, this);
+    m_heapTrim = new HeapTrim(this);
+    // One delivery per message, in the handler's thread (queued from any
+    // other), each message a copy, in emission order.
+    connect(this, &WebsocketHandler::sendMessageToWebClient, this, &WebsocketHandler::broadcast);
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
     connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
     // Connections arrive through the front, never through a listen() of the server itself.
@@ -75,10 +77,7 @@ void WebsocketHandler::onNewConnection()
     connect(socket, &QWebSocket::binaryFrameReceived, this, [this, socket](const QByteArray &frame, bool last) {
         countFragment(socket, frame.size(), last);
     });
-    // The socket is the context: an emission from another thread is queued to
-    // the socket's thread, each message a copy, in emission order.
-    connect(this, &WebsocketHandler::sendMessageToWebClient, socket,
-            [this, socket](const QString &message) { deliver(socket, message); });
+    m_outgoing->addPage(socket);
     m_clientList.append(socket);
     m_pageIds.insert(socket, ++m_lastPageId);
 }
@@ -87,11 +86,6 @@ void WebsocketHandler::onNewConnection()
 // just before closing saves), under identity 0, which no page has.
 void WebsocketHandler::handOn(const QString &message, const QObject *page)
 {
-    if (!m_limits.admitRequest(message)) {
-        qWarning() << "WebSocket server: a request of" << message.size() << "characters dropped;"
-                   << m_limits.largeRequestsInFlightChars() << "characters of large requests still wait to be handled";
-        return;
-    }
     emit pageMessage(m_pageIds.value(page, 0), message);
     emit OnProcessMessage(message);
 }
@@ -105,24 +99,17 @@ void WebsocketHandler::deliverTo(quint64 page, const QString &message)
 {
     for (auto it = m_pageIds.cbegin(); it != m_pageIds.cend(); ++it) {
         if (it.value() == page) {
-            deliver(static_cast<QWebSocket *>(const_cast<QObject *>(it.key())), message);
+            m_outgoing->send(static_cast<QWebSocket *>(const_cast<QObject *>(it.key())), message);
             return;
         }
     }
 }
 
-void WebsocketHandler::deliver(QWebSocket *socket, const QString &message)
+void WebsocketHandler::broadcast(const QString &message)
 {
-    socket->sendTextMessage(message);
-    // Only what the kernel refuses counts against the page: bytes left in
-    // Qt's buffer after a flush wait behind a full socket buffer, which a
-    // page that reads keeps emptying.
-    if (!m_limits.mayQueueForPage(socket->bytesToWrite()))
-        socket->flush();
-    if (!m_limits.mayQueueForPage(socket->bytesToWrite())) {
-        qWarning().noquote() << "client" << getIdentifier(socket) << "stopped reading; dropping it";
-        socket->abort();
-    }
+    for (QWebSocket *socket : qAsConst(m_clientList))
+        m_outgoing->send(socket, message);
+    m_heapTrim->noteTraffic(qint64(message.size()) * m_clientList.size());
 }
 
 void WebsocketHandler::countFragment(QWebSocket *socket, qint64 bytes, bool last)
@@ -145,9 +132,15 @@ void WebsocketHandler::countFragment(QWebSocket *socket, qint64 bytes, bool last
 
 void WebsocketHandler::processMessage(const QString &message)
 {
-    m_requests->add(sender(), message);
-    if (message.size() > kTrimAfterChars)
-        QTimer::singleShot(0, this, [] { malloc_trim(0); });
+    auto *page = qobject_cast<QWebSocket *>(sender());
+    if (!m_limits.admitRequest(message, m_requests->hasWaiting(page))) {
+        qWarning().noquote() << "WebSocket server: a request of" << message.size() << "characters from"
+                             << (page ? getIdentifier(page) : QString()) << "dropped;" << m_limits.requestBytesHeld()
+                             << "bytes of requests are held";
+        return;
+    }
+    m_requests->add(page, message);
+    m_heapTrim->noteTraffic(message.size());
 }
 
 void WebsocketHandler::socketDisconnected()
@@ -156,7 +149,9 @@ void WebsocketHandler::socketDisconnected()
     if (!socket)
         return;
     m_clientList.removeAll(socket);
+    m_outgoing->removePage(socket);
     m_fragmentBytes.remove(socket);
+    m_heapTrim->noteRelease();
     const quint64 page = m_pageIds.take(socket);
     socket->deleteLater();
     if (page)
@@ -176,11 +171,13 @@ void WebsocketHandler::sendMessageTo(quint64 page, const QString &message)
 
 void WebsocketHandler::clearClient()
 {
+    m_outgoing->flushAll();
     for (int i = m_clientList.size() - 1; i >= 0; --i) {
         QWebSocket *socket = m_clientList.at(i);
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         socket->flush();
+        m_outgoing->removePage(socket);
     }
     qDeleteAll(m_clientList);
     m_clientList.clear();

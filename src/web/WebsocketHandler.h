@@ -7,7 +7,9 @@
 #include <QList>
 #include <QObject>
 
+class HeapTrim;
 class HttpFront;
+class OutgoingMessages;
 class QWebSocket;
 class RequestQueue;
 class QWebSocketServer;
@@ -37,8 +39,8 @@ public:
     const HttpFront *front() const { return m_front; }
 
     // Any thread: the receiver of OnProcessMessage is done with `message`.
-    // Until then a large request counts against the limits, and one that
-    // would exceed them is dropped (logged) before it is handed on.
+    // From its arrival until then a request counts against the memory
+    // budget; one that would exceed it is dropped (logged) as it arrives.
     void requestHandled(const QString &message);
 
 signals:
@@ -58,7 +60,7 @@ public slots:
     void socketDisconnected();
 
 private:
-    void deliver(QWebSocket *socket, const QString &message);
+    void broadcast(const QString &message);
     void countFragment(QWebSocket *socket, qint64 bytes, bool last);
     void handOn(const QString &message, const QObject *page);
     void deliverTo(quint64 page, const QString &message);
@@ -66,6 +68,8 @@ private:
     ConnectionLimits m_limits;
     QWebSocketServer *m_wsServer = nullptr;
     HttpFront *m_front = nullptr;
+    OutgoingMessages *m_outgoing = nullptr;
+    HeapTrim *m_heapTrim = nullptr;
     QList<QWebSocket *> m_clientList;
     // Every page gets its turn: one page's burst holds the others back by
     // about one request each.

@@ -31,7 +31,7 @@ QJsonValue outputDirectory()
 }
 } // namespace
 
-QJsonObject driverStatus(CorvanSign *pad, const ListenSettings &settings)
+QJsonObject driverStatus(CorvanSign *pad, int padCode, const tagDEVICE_INFO &padInfo, const ListenSettings &settings)
 {
     QJsonObject status{{"version", QStringLiteral(ZQ_VERSION)},
                        {"signing", bool(isStartSignOn)},
@@ -41,15 +41,11 @@ QJsonObject driverStatus(CorvanSign *pad, const ListenSettings &settings)
     if (isStartSignOn && muti_dev.curIndex >= 0) {
         // The pad is busy with the signing: its serial was read when it started.
         status.insert("pad", padObject(muti_dev.devInfo[muti_dev.curIndex]));
+    } else if (padCode == 0) {
+        status.insert("pad", padObject(padInfo));
     } else {
-        tagDEVICE_INFO info;
-        const int code = pad->GetDeviceInfo(&info);
-        if (code == 0) {
-            status.insert("pad", padObject(info));
-        } else {
-            status.insert("pad", QJsonValue::Null);
-            status.insert("padError", QJsonObject{{"code", code}, {"text", pad->GetErrorMessage(code)}});
-        }
+        status.insert("pad", QJsonValue::Null);
+        status.insert("padError", QJsonObject{{"code", padCode}, {"text", pad->GetErrorMessage(padCode)}});
     }
 
     QJsonArray addresses;

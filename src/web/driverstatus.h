@@ -4,9 +4,10 @@
 
 class CorvanSign;
 class ListenSettings;
+struct tagDEVICE_INFO;
 
-// The driver's state as a page may ask for it: version, the pad (queried
-// like a serial request when no signing runs), whether a signing or a replay
-// runs, the output directory, and where and to whom the service listens.
-// GUI thread: it may wait for the pad's answer.
-QJsonObject driverStatus(CorvanSign *pad, const ListenSettings &settings);
+// The driver's state as a page may ask for it: version, the pad (the answer
+// `padCode`, `padInfo` of CorvanSign::queryDeviceInfo; while a signing runs,
+// the pad it runs on), whether a signing or a replay runs, the output
+// directory, and where and to whom the service listens. GUI thread.
+QJsonObject driverStatus(CorvanSign *pad, int padCode, const tagDEVICE_INFO &padInfo, const ListenSettings &settings);

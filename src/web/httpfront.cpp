@@ -1,6 +1,7 @@
 #include "web/httpfront.h"
 
 #include "web/handover.h"
+#include "web/hostpolicy.h"
 #include "web/lingeringclose.h"
 #include "web/portholder.h"
 #include "web/requesthead.h"
@@ -65,6 +66,13 @@ const PageFile *pageFile(const QByteArray &path)
 QString peerOf(QTcpSocket *socket)
 {
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+// A header value as the log shows it: quoted, and cut short.
+QByteArray quoted(const QByteArray &value)
+{
+    constexpr int kShown = 200;
+    return '"' + value.left(kShown) + (value.size() > kShown ? "...\"" : "\"");
 }
 } // namespace
 
@@ -169,17 +177,12 @@ void HttpFront::takeOverAccepting(QTcpServer *server)
     m_notifiers << notifier;
 }
 
+// A few at a time: the heads of connections already taken are read between
+// turns, so a page whose head is on its way is not pushed out by a crowd of
+// connections queued behind it.
 void HttpFront::acceptPending(QTcpServer *server)
 {
-    for (;;) {
-        const int descriptor = accept4(int(server->socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (descriptor < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                pauseAccepting();
-            else if (errno == ECONNABORTED || errno == EINTR)
-                continue;
-            return;
-        }
+    for (int taken = 0, descriptor; taken < kAcceptsPerTurn && (descriptor = acceptNext(server)) >= 0; ++taken) {
         // Before anything is read: a page of another user's goes to that user's driver.
         const handover::Route route = handover::routeAccepted(descriptor, m_settings.allowedUsers());
         if (route.kind == handover::Route::Passed)
@@ -190,7 +193,7 @@ void HttpFront::acceptPending(QTcpServer *server)
         }
         auto *socket = new QTcpSocket(this);
         if (socket->setSocketDescriptor(descriptor)) {
-            refuse(socket, route.reason);
+            refuseConnection(socket, route.reason);
         } else {
             close(descriptor);
             delete socket;
@@ -198,7 +201,23 @@ void HttpFront::acceptPending(QTcpServer *server)
     }
 }
 
-void HttpFront::refuse(QTcpSocket *socket, const QByteArray &reason)
+// The next waiting connection's descriptor, or -1 when none waits (accepting
+// pauses while descriptors are short).
+int HttpFront::acceptNext(QTcpServer *server)
+{
+    for (;;) {
+        const int descriptor = accept4(int(server->socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor >= 0)
+            return descriptor;
+        if (errno == ECONNABORTED || errno == EINTR)
+            continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            pauseAccepting();
+        return -1;
+    }
+}
+
+void HttpFront::refuseConnection(QTcpSocket *socket, const QByteArray &reason)
 {
     const QByteArray body = reason.isEmpty() ? QByteArray() : reason + '\n';
     const QByteArray type = body.isEmpty() ? QByteArray() : QByteArrayLiteral("Content-Type: text/plain\r\n");
@@ -210,6 +229,10 @@ void HttpFront::refuse(QTcpSocket *socket, const QByteArray &reason)
         socket->deleteLater();
 }
 
+// A connection beyond the bound of unfinished heads takes the place of the
+// oldest one, which a page sends at once and only a slow or idle client
+// holds; beyond the bound of connections past their head it is refused with
+// 503.
 void HttpFront::admit(int descriptor)
 {
     auto *socket = new QTcpSocket(this);
@@ -218,19 +241,27 @@ void HttpFront::admit(int descriptor)
         delete socket;
         return;
     }
-    if (!m_limits->mayAccept(m_open.size(), m_pending.size())) {
-        qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "-" << m_open.size()
-                             << "connections open," << m_pending.size() << "handshakes unfinished";
-        refuse(socket, QByteArray());
+    if (!m_limits->mayHoldHead(m_pending.size()) && !m_pending.isEmpty()) {
+        auto *oldest = static_cast<QTcpSocket *>(m_pending.first());
+        qWarning().noquote() << "WebSocket server: dropping the unfinished request head of" << peerOf(oldest)
+                             << "for a new connection";
+        forget(oldest);
+        oldest->abort();
+        oldest->deleteLater();
+    }
+    const int pastTheirHead = m_open.size() - m_pending.size();
+    if (!m_limits->mayAccept(pastTheirHead)) {
+        qWarning().noquote() << "WebSocket server: refusing" << peerOf(socket) << "(503) -" << pastTheirHead
+                             << "connections open";
+        refuseConnection(socket, QByteArray());
         return;
     }
-    socket->setParent(this);
     socket->setReadBufferSize(ConnectionLimits::kMaxHeadBytes);
     // A frame goes out as header and payload writes: without this, Nagle's
     // rule holds a picture behind the page's delayed ACK of the one before.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_open.insert(socket);
-    m_pending.insert(socket);
+    m_pending.append(socket);
     connect(socket, &QObject::destroyed, this, &HttpFront::forget);
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         forget(socket);
@@ -273,7 +304,7 @@ void HttpFront::resumeAccepting()
 
 void HttpFront::forget(QObject *socket)
 {
-    m_pending.remove(socket);
+    m_pending.removeOne(socket);
     m_upgraded.remove(socket);
     if (m_open.remove(socket) && m_acceptPaused) {
         m_resumeTimer->stop();
@@ -286,30 +317,36 @@ void HttpFront::examineHead(QTcpSocket *socket)
     if (!m_pending.contains(socket))
         return;
     // Peeked, not read: an upgrade goes on to the WebSocket server whole.
-    const RequestHead head =
-        parseRequestHead(socket->peek(ConnectionLimits::kMaxHeadBytes), ConnectionLimits::kMaxHeadBytes);
+    const RequestHead head = parseRequestHead(socket->peek(ConnectionLimits::kMaxHeadBytes),
+                                              ConnectionLimits::kMaxHeadLineBytes, ConnectionLimits::kMaxHeadBytes);
     switch (head.state) {
     case RequestHead::Incomplete:
         return;
     case RequestHead::TooLarge:
+        refuse(socket, "431 Request Header Fields Too Large", head.refusal);
+        return;
     case RequestHead::Invalid:
-        m_pending.remove(socket);
-        answer(socket, "400 Bad Request", "text/plain", "Bad Request\n");
+        refuse(socket, "400 Bad Request", head.refusal);
         return;
     case RequestHead::Complete:
         break;
     }
-    m_pending.remove(socket);
+    // A program may leave Host out; a browser never does, and a page of
+    // another site that has its name resolve here (DNS rebinding) sends it.
+    if (head.hasHost && !hostAllowed(head.host, m_settings.addresses(), m_settings.allowedHosts())) {
+        refuse(socket, "403 Forbidden", "Host " + quoted(head.host) + " is not this machine");
+        return;
+    }
     if (head.upgrade) {
         if (!m_policy.allows(head.hasOrigin, head.origin)) {
-            qWarning().noquote() << "WebSocket server: refusing origin" << QString::fromUtf8(head.origin) << "from"
-                                 << peerOf(socket);
-            answer(socket, "403 Forbidden", "text/plain", "Forbidden\n");
+            refuse(socket, "403 Forbidden", "origin " + quoted(head.origin) + " is not allowed");
             return;
         }
+        m_pending.removeOne(socket);
         handOver(socket);
         return;
     }
+    m_pending.removeOne(socket);
     socket->read(socket->bytesAvailable());
     const PageFile *page = pageFile(head.path);
     QFile file(page ? QString::fromLatin1(page->resource) : QString());
@@ -318,6 +355,14 @@ void HttpFront::examineHead(QTcpSocket *socket)
         return;
     }
     answer(socket, "200 OK", page->type, file.readAll());
+}
+
+void HttpFront::refuse(QTcpSocket *socket, const QByteArray &status, const QByteArray &why)
+{
+    qWarning().noquote() << "WebSocket server: refusing the request of" << peerOf(socket) << "(" + status + "):"
+                         << QString::fromUtf8(why);
+    m_pending.removeOne(socket);
+    answer(socket, status, "text/plain", status.mid(status.indexOf(' ') + 1) + "\n");
 }
 
 void HttpFront::handOver(QTcpSocket *socket)

@@ -17,19 +17,22 @@ class QWebSocket;
 class QWebSocketServer;
 
 // The service port's front door. Owns the listening sockets (loopback unless
-// the settings say otherwise), reads each request head within bounds, answers
-// plain GETs for the driver's own page and hands WebSocket upgrades from
-// allowed origins to the WebSocket server. Asks the server's limits before
-// it holds more for pages: open connections, unfinished heads, bytes being
-// received, closing connections kept open. A connection of another user's
-// page goes to that user's driver as it is accepted, and connections other
-// drivers pass here are served like its own (handover.h).
+// the settings say otherwise), reads each request head within bounds, refuses
+// (logged, with the reason) heads that are malformed, too large, or name
+// another host, answers plain GETs for the driver's own page and hands
+// WebSocket upgrades from allowed origins to the WebSocket server. Asks the
+// server's limits before it holds more for pages: open connections,
+// unfinished heads, bytes being received, closing connections kept open. A
+// connection of another user's page goes to that user's driver as it is
+// accepted, and connections other drivers pass here are served like its own
+// (handover.h).
 class HttpFront : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kRetryListenMs = 3000;
     static constexpr int kResumeAcceptMs = 1000;
+    static constexpr int kAcceptsPerTurn = 8;
 
     // `limits` belongs to the caller and outlives the front.
     HttpFront(QWebSocketServer *wsServer, const ListenSettings &settings, quint16 port, const ConnectionLimits *limits,
@@ -55,11 +58,14 @@ private:
     void listen();
     void takeOverAccepting(QTcpServer *server);
     void acceptPending(QTcpServer *server);
+    int acceptNext(QTcpServer *server);
     // Serves an accepted connection, or refuses it within the limits.
     void admit(int descriptor);
-    void refuse(QTcpSocket *socket, const QByteArray &reason);
+    // 503, with `reason` as the body when there is one.
+    void refuseConnection(QTcpSocket *socket, const QByteArray &reason);
     void pauseAccepting();
     void examineHead(QTcpSocket *socket);
+    void refuse(QTcpSocket *socket, const QByteArray &status, const QByteArray &why);
     void handOver(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &type, const QByteArray &body);
     void forget(QObject *socket);
@@ -80,6 +86,8 @@ private:
     bool m_acceptPaused = false;
     QSet<QTcpServer *> m_reportedFailures;
     QSet<QObject *> m_open;     // every accepted connection still alive
-    QSet<QObject *> m_pending;  // head not yet complete
+    // Head not yet complete, oldest first. Held as QObject: forget() sees
+    // them while they are destroyed, no longer sockets.
+    QList<QObject *> m_pending;
     QSet<QObject *> m_upgraded; // handed to the WebSocket server
 };

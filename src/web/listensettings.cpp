@@ -9,6 +9,7 @@
 namespace {
 const char *const kAddressesKey = "Settings/LISTENADDRESSES";
 const char *const kOriginsKey = "Settings/ALLOWEDORIGINS";
+const char *const kHostsKey = "Settings/ALLOWEDHOSTS";
 const char *const kUsersKey = "Settings/ALLOWEDUSERS";
 
 // QSettings gives a list for "a, b" and a string for "a".
@@ -51,6 +52,7 @@ ListenSettings ListenSettings::fromFile(const QString &iniPath)
     if (!addresses.isEmpty())
         result.m_addresses = addresses;
     result.m_allowedOrigins = listValue(settings, kOriginsKey);
+    result.m_allowedHosts = listValue(settings, kHostsKey);
     for (const QString &name : listValue(settings, kUsersKey)) {
         if (const std::optional<uint> uid = uidOfUser(name))
             result.m_allowedUsers << *uid;

@@ -1,5 +1,6 @@
 #include "web/pageevents.h"
 
+#include "pad/CorvanSign.h"
 #include "web/WebsocketHandler.h"
 #include "web/driverstatus.h"
 #include "web/webrequest.h"
@@ -7,6 +8,8 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <utility>
 
 namespace {
 // Our requests are a few dozen bytes; a longer message (a replayed path) is
@@ -41,7 +44,16 @@ PageEvents::PageEvents(WebsocketHandler *server, CorvanSign *pad, const ListenSe
     : QObject(parent), m_server(server), m_pad(pad), m_settings(settings)
 {
     connect(server, &WebsocketHandler::pageMessage, this, &PageEvents::onPageMessage);
-    connect(server, &WebsocketHandler::pageClosed, this, [this](quint64 page) { m_subscribers.remove(page); });
+    connect(server, &WebsocketHandler::pageClosed, this, &PageEvents::forgetPage);
+    connect(pad, &CorvanSign::deviceInfoQueried, this, &PageEvents::onDeviceInfoQueried);
+    m_clock.start();
+}
+
+void PageEvents::forgetPage(quint64 page)
+{
+    m_subscribers.remove(page);
+    m_statusAllowances.remove(page);
+    m_statusesOwed.remove(page);
 }
 
 void PageEvents::onPageMessage(quint64 page, const QString &text)
@@ -81,7 +93,25 @@ void PageEvents::takeEvidenceRequest(quint64 page, const QString &text)
 
 void PageEvents::sendStatus(quint64 page)
 {
-    m_server->sendMessageTo(page, compact(message(kStatus, driverStatus(m_pad, m_settings))));
+    if (!ConnectionLimits::takeStatusRequest(&m_statusAllowances[page], m_clock.elapsed()))
+        return;
+    ++m_statusesOwed[page];
+    if (m_padAsked)
+        return;
+    m_padAsked = true;
+    m_pad->queryDeviceInfo();
+}
+
+void PageEvents::onDeviceInfoQueried(int code, const tagDEVICE_INFO &info)
+{
+    m_padAsked = false;
+    if (m_statusesOwed.isEmpty())
+        return;
+    const QString text = compact(message(kStatus, driverStatus(m_pad, code, info, m_settings)));
+    const QHash<quint64, int> owed = std::exchange(m_statusesOwed, {});
+    for (auto it = owed.cbegin(); it != owed.cend(); ++it)
+        for (int i = 0; i < it.value(); ++i)
+            m_server->sendMessageTo(it.key(), text);
 }
 
 void PageEvents::publish(const QJsonObject &event)

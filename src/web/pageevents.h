@@ -1,21 +1,29 @@
 #pragma once
 
 #include "evidence/evidencerequest.h"
+#include "web/connectionlimits.h"
 #include "web/listensettings.h"
 #include "web/savedsignature.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QQueue>
 #include <QSet>
 
 class CorvanSign;
 class QJsonObject;
+struct tagDEVICE_INFO;
 class WebsocketHandler;
 
 // The extended messages a page may opt into: a page that sends "2100" on its
 // connection (and only such a page) hears the results of signings, the
 // driver's errors and pads coming and going, and may ask for the driver's
 // status. Pages that never subscribe see exactly what they saw before.
+// Status requests never hold the GUI thread on the pad: the pad is asked
+// without waiting for it, one query at a time, and every request made while
+// it runs gets its answer. A page's status requests beyond its allowance
+// (ConnectionLimits) are ignored.
 // Lives in the GUI thread; sends through the server, which may be elsewhere.
 class PageEvents : public QObject
 {
@@ -50,7 +58,10 @@ signals:
 
 private:
     void onPageMessage(quint64 page, const QString &message);
+    // Within the page's allowance of status requests; more are ignored.
     void sendStatus(quint64 page);
+    void onDeviceInfoQueried(int code, const tagDEVICE_INFO &info);
+    void forgetPage(quint64 page);
     void takeEvidenceRequest(quint64 page, const QString &message);
     void sendPenData(quint64 page, const QByteArray &json);
     void publish(const QJsonObject &message);
@@ -60,6 +71,10 @@ private:
     CorvanSign *m_pad;
     ListenSettings m_settings;
     QSet<quint64> m_subscribers;
+    QHash<quint64, ConnectionLimits::StatusAllowance> m_statusAllowances;
+    QElapsedTimer m_clock; // for the allowances
+    QHash<quint64, int> m_statusesOwed; // pages waiting on the pad's answer, and how many answers
+    bool m_padAsked = false;
     QQueue<QString> m_commandSources; // commands taken, their results not yet sent
     quint64 m_evidencePage = 0;       // the page of the last "2102" taken: the one that applies
 };

@@ -13,8 +13,14 @@ struct RequestHead
     bool upgrade = false; // "Upgrade: websocket"
     bool hasOrigin = false;
     QByteArray origin;
+    bool hasHost = false;
+    QByteArray host;
+    // Why the head is Invalid or TooLarge, for the log.
+    const char *refusal = "";
 };
 
-// Reads the request line and header fields up to the blank line; a head that
-// has not ended within `maxBytes` is TooLarge.
-RequestHead parseRequestHead(const QByteArray &bytes, int maxBytes);
+// Reads the request line and header fields up to the blank line. A head
+// longer than `maxHeadBytes` (its blank line included), or with a line
+// longer than `maxLineBytes` (its line end excluded), is TooLarge as soon as
+// the bytes so far show it.
+RequestHead parseRequestHead(const QByteArray &bytes, int maxLineBytes, int maxHeadBytes);

@@ -17,6 +17,7 @@ public:
     using QObject::QObject;
 
     void add(const QObject *page, const QString &message);
+    bool hasWaiting(const QObject *page) const { return m_waiting.contains(page); }
 
 signals:
     // `page` is the key the request was added with.

@@ -17,6 +17,22 @@
 
 using namespace padfixture;
 
+namespace {
+// Each answer of queryDeviceInfo, in order.
+struct QueryAnswers {
+    QList<int> codes;
+    QStringList serials;
+};
+
+void collect(CorvanSign *sign, QueryAnswers *answers)
+{
+    QObject::connect(sign, &CorvanSign::deviceInfoQueried, sign, [answers](int code, const tagDEVICE_INFO &info) {
+        answers->codes << code;
+        answers->serials << info.serial;
+    });
+}
+} // namespace
+
 class CorvanSignTest : public QObject
 {
     Q_OBJECT
@@ -297,6 +313,72 @@ private slots:
         QCOMPARE(status, 1003);
         // A hang detector: the query's wait is 3 s, a free lock takes microseconds.
         QVERIFY2(longestWaitMs < 1000, qPrintable(QString::number(longestWaitMs)));
+    }
+
+    // -- the status query that leaves the GUI thread free --
+
+    void aStatusQueryAnswersWithTheSerial()
+    {
+        openPad("qz07 serial 0123456789", 1);
+        QueryAnswers answers;
+        collect(m_sign.get(), &answers);
+        m_sign->queryDeviceInfo();
+        QVERIFY(QTest::qWaitFor([&] { return !answers.codes.isEmpty(); }, 5000));
+        QCOMPARE(answers.codes, QList<int>{0});
+        QCOMPARE(answers.serials, QStringList{"0123456789"});
+        QCOMPARE(muti_dev.devInfo[1].serial, QString("0123456789"));
+    }
+
+    void aStatusQueryOnAStalledPadReturnsAtOnceAndAnswersOnce_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("index");
+        QTest::newRow("qz07") << "qz07" << 1;
+        QTest::newRow("kz07") << "kz07" << 2;
+    }
+    void aStatusQueryOnAStalledPadReturnsAtOnceAndAnswersOnce()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, index);
+        openPad(model, index);
+        QVERIFY(m_sim.fault("stall"));
+        QueryAnswers answers;
+        collect(m_sign.get(), &answers);
+        QElapsedTimer waited;
+        waited.start();
+        m_sign->queryDeviceInfo();
+        m_sign->queryDeviceInfo(); // joins the first
+        // A hang detector: a wait for the pad would take its 3 s limit.
+        QVERIFY2(waited.elapsed() < 1000, qPrintable(QString::number(waited.elapsed())));
+        QVERIFY(answers.codes.isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return !answers.codes.isEmpty(); }, CorvanSign::kReplyTimeoutMs + 7000));
+        QVERIFY(waited.elapsed() >= CorvanSign::kReplyTimeoutMs - 100);
+        QCOMPARE(answers.codes, QList<int>{1003});
+        QCOMPARE(calls(m_sim).size(), 1); // one query sent
+        QVERIFY(isDeviceOpened);
+    }
+
+    void anOperationOnThePadTakesARunningStatusQueryOver()
+    {
+        openPad("qz07 serial 0123456789", 1);
+        QVERIFY(m_sim.fault("stall"));
+        QueryAnswers answers;
+        collect(m_sign.get(), &answers);
+        m_sign->queryDeviceInfo();
+        QVERIFY(m_sim.fault("none"));
+        tagDEVICE_INFO info;
+        QCOMPARE(m_sign->GetDeviceInfo(&info), 0);
+        QCOMPARE(answers.codes, QList<int>{0});
+        QCOMPARE(answers.serials, QStringList{"0123456789"});
+
+        QVERIFY(m_sim.fault("stall"));
+        m_sign->queryDeviceInfo();
+        QCOMPARE(m_sign->StartSign(), 0);
+        QCOMPARE(answers.codes, (QList<int>{0, 1006}));
+        // Only a query left running could answer once more.
+        QTest::qWait(CorvanSign::kReplyTimeoutMs + 300);
+        QCOMPARE(answers.codes, (QList<int>{0, 1006}));
+        QCOMPARE(m_sign->ExitSign(), 0);
     }
 
     // -- the signing commands --

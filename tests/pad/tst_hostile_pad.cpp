@@ -5,7 +5,13 @@
 
 #include "support/procstats.h"
 
+#include <QElapsedTimer>
+#include <QJsonObject>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
 
 namespace {
 // The driver's log lines for a current pad pulled out, and for an error box
@@ -137,6 +143,81 @@ private slots:
         s.request("2024");
         QVERIFY(s.waitForBlankImages(before + 1, 20000));
         QVERIFY(s.driver->isRunning());
+    }
+
+    // Twenty pages ask for the status over and over while the pad does not
+    // answer: the pad is asked once at a time, every page gets its answer,
+    // and another page's cancel is carried out meanwhile.
+    void statusRequestsOnAStalledPadHoldNoOtherPage()
+    {
+        constexpr int kAskers = 20;
+        std::vector<std::unique_ptr<WsClient>> askers;
+        WsClient observer;
+        QVERIFY(observer.open());
+        observer.sendJson(QJsonObject{{"bizcode", "2100"}});
+        for (int i = 0; i < kAskers; ++i) {
+            askers.push_back(std::make_unique<WsClient>());
+            QVERIFY(askers.back()->open());
+            askers.back()->sendJson(QJsonObject{{"bizcode", "2100"}});
+        }
+        const auto allAnswered = [&askers] {
+            for (const auto &asker : askers)
+                if (asker->messages.isEmpty() || !asker->messages.last().contains("\"bizcode\":\"2101\""))
+                    return false;
+            return true;
+        };
+        QVERIFY(QTest::qWaitFor(allAnswered, 20000));
+        QVERIFY(observer.waitForMessages(1, 20000));
+
+        QVERIFY(s.pad->fault("stall"));
+        QVERIFY(s.pad->clearLog());
+        int rounds = 0;
+        QTimer asking;
+        asking.setInterval(50);
+        connect(&asking, &QTimer::timeout, [&] {
+            ++rounds;
+            for (const auto &asker : askers)
+                asker->sendJson(QJsonObject{{"bizcode", "2101"}});
+        });
+        QElapsedTimer stalled;
+        stalled.start();
+        asking.start();
+        QVERIFY(QTest::qWaitFor([&] { return rounds >= 5; }, 10000));
+
+        const int seen = observer.messages.size();
+        QElapsedTimer cancel;
+        cancel.start();
+        observer.sendJson(QJsonObject{{"bizcode", "2024"}});
+        const auto cancelled = [&] {
+            const QList<QJsonObject> all = observer.jsonMessages();
+            for (int i = seen; i < all.size(); ++i)
+                if (all.at(i).value("bizcode").toString() == "2110"
+                    && all.at(i).value("body").toObject().value("result").toString() == "cancelled")
+                    return true;
+            return false;
+        };
+        QVERIFY(QTest::qWaitFor(cancelled, 20000));
+        qInfo() << "cancel carried out in" << cancel.elapsed() << "ms";
+        QVERIFY2(cancel.elapsed() < 1000, qPrintable(QString::number(cancel.elapsed())));
+
+        // Every page hears that the pad did not answer.
+        for (const auto &asker : askers)
+            asker->messages.clear();
+        const auto allHeardTheFailure = [&askers] {
+            for (const auto &asker : askers)
+                if (!asker->messages.join('\n').contains("\"padError\":{\"code\":1003"))
+                    return false;
+            return true;
+        };
+        QVERIFY(QTest::qWaitFor(allHeardTheFailure, 20000));
+        asking.stop();
+        // One query at a time, each waiting out the pad's time limit.
+        constexpr qint64 kQueryLimitMs = 3000; // the driver's wait for the pad's answer
+        const int queries = s.pad->log().filter("feature 00080b").size();
+        const qint64 mostQueries = stalled.elapsed() / kQueryLimitMs + 1;
+        QVERIFY2(queries >= 1 && queries <= mostQueries,
+                 qPrintable(QString("%1 queries in %2 ms").arg(queries).arg(stalled.elapsed())));
+        QVERIFY(s.pad->fault("none"));
     }
 
     void anOrdinarySigningStillSucceeds()

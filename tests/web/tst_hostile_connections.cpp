@@ -7,9 +7,11 @@
 #include "support/rawwsclient.h"
 #include "web/pathfile.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -97,6 +99,62 @@ private slots:
             },
             15000));
         QVERIFY(answersSerialRequest(s, *late));
+    }
+
+    // Two hundred clients send their heads a byte at a time and come back
+    // as soon as they are dropped: every page handshake and `GET /` is still
+    // served within a second.
+    void slowHeadsNeverLockOutAPage()
+    {
+        constexpr int kSlowClients = 200;
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        int connected = 0;
+        for (int i = 0; i < kSlowClients; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket *socket = slow.back().get();
+            connect(socket, &QTcpSocket::connected, socket, [socket, &connected] {
+                ++connected;
+                socket->write("GET / HTTP/1.1\r\n");
+            });
+            connect(socket, &QTcpSocket::disconnected, socket, [socket] {
+                socket->connectToHost(QHostAddress::LocalHost, 36325);
+            });
+            socket->connectToHost(QHostAddress::LocalHost, 36325);
+        }
+        QTimer dribble;
+        dribble.setInterval(200);
+        connect(&dribble, &QTimer::timeout, [&slow] {
+            for (const auto &socket : slow)
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write("X");
+        });
+        dribble.start();
+        QVERIFY(QTest::qWaitFor([&] { return connected >= kSlowClients; }, 20000));
+
+        for (int round = 0; round < 5; ++round) {
+            QElapsedTimer served;
+            served.start();
+            WsClient page;
+            QVERIFY2(page.open(36325, 5000),
+                     qPrintable(QString("round %1\n").arg(round) + s.driver->output().right(1500)));
+            qInfo() << "handshake in" << served.elapsed() << "ms";
+            QVERIFY2(served.elapsed() < 1000, qPrintable(QString("handshake in %1 ms").arg(served.elapsed())));
+
+            served.restart();
+            QTcpSocket plain;
+            plain.connectToHost(QHostAddress::LocalHost, 36325);
+            plain.write("GET / HTTP/1.1\r\nHost: 127.0.0.1:36325\r\n\r\n");
+            QByteArray reply;
+            QVERIFY(QTest::qWaitFor([&] { return (reply += plain.readAll()).contains("\r\n\r\n"); }, 5000));
+            QVERIFY2(reply.startsWith("HTTP/1.1 200"), reply.left(100).constData());
+            qInfo() << "GET / in" << served.elapsed() << "ms";
+            QVERIFY2(served.elapsed() < 1000, qPrintable(QString("GET / in %1 ms").arg(served.elapsed())));
+        }
+        dribble.stop();
+        for (const auto &socket : slow) {
+            socket->disconnect();
+            socket->abort();
+        }
     }
 
     void anOrdinarySigningStillSucceeds()
