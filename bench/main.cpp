@@ -23,6 +23,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <numeric>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -148,6 +149,44 @@ int pathRecords(const QString &name)
 
 QByteArray lastLivePicture;
 
+QString milliseconds(double ms)
+{
+    return QStringLiteral("%1 ms").arg(ms, 0, 'f', ms < 10 ? 2 : 1);
+}
+
+// The driver's CPU time from one picture's arrival to the next: everything
+// one picture costs, its ten samples' reading and drawing included.
+QVector<double> cpuPerPictureMs(const PageRecorder &page)
+{
+    QVector<double> costs;
+    qint64 previous = -1;
+    for (const PageRecorder::Picture &p : page.pictures) {
+        if (!p.drawing || p.driverCpuNs < 0)
+            continue;
+        if (previous >= 0)
+            costs.append((p.driverCpuNs - previous) / 1e6);
+        previous = p.driverCpuNs;
+    }
+    return costs;
+}
+
+// Each thread's share of one core over `ns`, largest first; the virtual
+// pad's threads (padsim-*) are the pad's own work, not the driver's.
+QString cpuByThread(const QHash<QString, qint64> &before, const QHash<QString, qint64> &after, qint64 ns)
+{
+    QVector<QPair<double, QString>> shares;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const double share = (it.value() - before.value(it.key())) / double(ns) * 100.0;
+        if (share >= 0.05)
+            shares.append({share, it.key()});
+    }
+    std::sort(shares.begin(), shares.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    QStringList parts;
+    for (const auto &share : shares)
+        parts.append(QStringLiteral("%1 %2").arg(share.second).arg(share.first, 0, 'f', 1));
+    return parts.join(QStringLiteral(", "));
+}
+
 // `rate` 0: as fast as the pad takes them. With `penData` the page asks
 // for every pen data file ("2102") before the signing starts.
 void streaming(int rate, int samples, bool penData = false)
@@ -161,6 +200,7 @@ void streaming(int rate, int samples, bool penData = false)
     }
     ProcessProbe probe(driver.process->pid());
     PageRecorder page(benchClock), second(benchClock);
+    page.driverCpuNs = [&probe] { return probe.ownCpuNs(); };
     const QString out = driver.root.path() + "/out";
     QDir().mkpath(out);
     if (!page.open() || !second.open()) {
@@ -178,7 +218,9 @@ void streaming(int rate, int samples, bool penData = false)
         return;
     }
     const QString stroke = writeStroke(driver.root.path(), samples);
-    const double cpuBefore = probe.cpuSeconds();
+    const qint64 cpuBefore = probe.cpuNs();
+    const qint64 ownCpuBefore = probe.ownCpuNs();
+    const QHash<QString, qint64> threadsBefore = probe.cpuNsByThread();
     const QString answer =
         driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke, rate > 0 ? QString::number(rate) : "max"));
     // Time zero is when the pad's player had its first sample due, which it
@@ -194,8 +236,11 @@ void streaming(int rate, int samples, bool penData = false)
     if (!eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 120000))
         std::printf("  (the stroke did not end within 120 s)\n");
     const qint64 t1 = benchClock.nsecsElapsed();
-    const double cpu = (probe.cpuSeconds() - cpuBefore) / ((t1 - t0) / 1e9) * 100.0;
+    const double cpu = (probe.cpuNs() - cpuBefore) / double(t1 - t0) * 100.0;
+    const double ownCpu = (probe.ownCpuNs() - ownCpuBefore) / double(t1 - t0) * 100.0;
+    const QString byThread = cpuByThread(threadsBefore, probe.cpuNsByThread(), t1 - t0);
     waitQuiet(page, 500, 60000);
+    page.driverCpuNs = nullptr;
 
     const int drawing = page.drawingPictures();
     const int expected = (samples + 9) / 10;
@@ -220,6 +265,15 @@ void streaming(int rate, int samples, bool penData = false)
                        .arg(percentile(latencyMs, 99), 0, 'f', 2).arg(percentile(latencyMs, 100), 0, 'f', 2));
         else
             addRow(label + ", sample to picture at the page", "pictures merged: latency not attributable");
+        // The last sample that asks for a picture (samples 1, 11, 21, ...);
+        // should samples be lost, the one that did is later still.
+        const qint64 lastAskingDue = t0 + qint64((samples - 1) / 10 * 10 * 1e9 / rate);
+        qint64 lastPicture = -1;
+        for (const PageRecorder::Picture &p : page.pictures)
+            if (p.drawing)
+                lastPicture = p.arrivedNs;
+        addRow(label + ", the last picture's sample due to that picture at the page",
+               lastPicture < 0 ? QStringLiteral("no picture") : milliseconds((lastPicture - lastAskingDue) / 1e6));
     }
     const qint64 confirmAt = benchClock.nsecsElapsed();
     page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
@@ -228,15 +282,67 @@ void streaming(int rate, int samples, bool penData = false)
         std::printf("  (no confirm within 60 s)\n");
     const qint64 blankAt = page.blankPictures() >= 2 ? page.pictures.last().arrivedNs : -1;
     const int recorded = pathRecords(out + "/path.save");
-    addRow(label + ", samples injected / recorded in path.save", QStringLiteral("%1 / %2").arg(samples).arg(recorded));
+    addRow(label + ", samples injected / recorded in path.save / lost",
+           QStringLiteral("%1 / %2 / %3").arg(samples).arg(recorded).arg(samples - recorded));
     addRow(label + ", pictures received (one per 10 samples: " + QString::number(expected) + ")",
            QString::number(drawing));
-    addRow(label + ", pages dropped (of 2 reading)", QString::number(int(page.dropped) + int(second.dropped)));
-    addRow(label + ", driver CPU while streaming / peak RSS",
-           QStringLiteral("%1 % of one core over %2 s / %3 MiB")
-               .arg(cpu, 0, 'f', 0).arg((t1 - t0) / 1e9, 0, 'f', 1).arg(probe.peakRssMiB(), 0, 'f', 1));
+    const QString log = driver.process->output();
+    addRow(label + ", pages dropped (of 2 reading)",
+           QStringLiteral("%1 (%2 as too slow a reader)")
+               .arg(int(page.dropped) + int(second.dropped)).arg(log.count(QStringLiteral("stopped reading"))));
+    addRow(label + ", driver CPU while streaming (its own threads / with the virtual pad's) / peak RSS",
+           QStringLiteral("%1 % / %2 % of one core over %3 s / %4 MiB")
+               .arg(ownCpu, 0, 'f', 1).arg(cpu, 0, 'f', 1).arg((t1 - t0) / 1e9, 0, 'f', 1)
+               .arg(probe.peakRssMiB(), 0, 'f', 1));
+    addRow(label + ", CPU by thread (% of one core)", byThread);
+    const QVector<double> costs = cpuPerPictureMs(page);
+    if (!costs.isEmpty())
+        addRow(label + ", driver CPU time per live picture (its own threads, arrival to arrival)",
+               QStringLiteral("p50 %1, p99 %2, mean %3 over %4 pictures")
+                   .arg(milliseconds(percentile(costs, 50)), milliseconds(percentile(costs, 99)),
+                        milliseconds(std::accumulate(costs.begin(), costs.end(), 0.0) / costs.size()))
+                   .arg(costs.size()));
     addRow(label + ", confirm to its picture", blankAt < 0 ? QStringLiteral("no picture")
                                                            : QStringLiteral("%1 ms").arg((blankAt - confirmAt) / 1e6, 0, 'f', 1));
+}
+
+// One driver, `runs` signings of `samples` each: how many lost no sample.
+void lossRuns(int rate, int samples, int runs)
+{
+    const QString label = QStringLiteral("%1 samples/s, %2 signings of %3 samples").arg(rate).arg(runs).arg(samples);
+    Driver driver;
+    PageRecorder page(benchClock);
+    if (!driver.start() || !page.open()) {
+        addRow(label, "driver did not start");
+        return;
+    }
+    const QString out = driver.root.path() + "/out";
+    QDir().mkpath(out);
+    page.send(QStringLiteral("{\"bizcode\":\"2025\",\"body\":{\"data\":\"%1\"}}").arg(out));
+    const QString stroke = writeStroke(driver.root.path(), samples);
+    int clean = 0;
+    QStringList losses;
+    for (int run = 0; run < runs; ++run) {
+        QFile::remove(out + "/path.save");
+        const int blanks = page.blankPictures();
+        page.send(QStringLiteral("{\"bizcode\":\"2023\"}"));
+        if (!eventwait::until([&] { return page.blankPictures() > blanks; }, 10000)) {
+            losses.append(QStringLiteral("run %1 did not start").arg(run + 1));
+            continue;
+        }
+        driver.pad->command(QStringLiteral("stroke %1 rate %2").arg(stroke).arg(rate));
+        eventwait::forMs(samples * 1000 / rate);
+        eventwait::until([&] { return driver.pad->status().join('\n').contains("stroke idle"); }, 60000);
+        page.send(QStringLiteral("{\"bizcode\":\"2022\"}"));
+        eventwait::until([&] { return page.blankPictures() > blanks + 1 && QFile::exists(out + "/path.save"); }, 60000);
+        const int lost = samples - pathRecords(out + "/path.save");
+        if (lost == 0)
+            ++clean;
+        else
+            losses.append(QStringLiteral("run %1 lost %2").arg(run + 1).arg(lost));
+    }
+    addRow(label + ", signings without a lost sample",
+           QStringLiteral("%1 of %2%3").arg(clean).arg(runs).arg(losses.isEmpty() ? QString() : " (" + losses.join(", ") + ")"));
 }
 
 // In the process, what pen data costs: stamping and keeping each sample
@@ -362,6 +468,8 @@ void replay(int points)
             ++aheadOfIt;
     }
     waitQuiet(page, 3000, 600000);
+    if (page.dropped)
+        std::printf("  (the driver dropped the reading page)\n");
     const qint64 end = page.pictures.isEmpty() ? sent : page.pictures.last().arrivedNs;
     addRow(QStringLiteral("replay of %1 points (%2 MiB of Base64)").arg(points).arg(file.toBase64().size() / 1048576.0, 0, 'f', 1),
            QStringLiteral("%1 s, %2 pictures; a confirm sent 1 s in got its picture after %3 ms, "
@@ -390,6 +498,13 @@ void idle()
                .arg(probe.rssMiB(), 0, 'f', 1));
 }
 
+// The machine's 1-minute load average: other work competes for the cores.
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').value(0)) : QStringLiteral("?");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -397,16 +512,32 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     benchClock.start();
     std::printf("ZQSignDriver bench (%d CPUs online)\n", QThread::idealThreadCount());
-    idle();
-    streaming(200, 2000);
-    streaming(200, 2000, true);
-    streaming(1000, 10000);
-    streaming(1000, 10000, true);
-    pictureSize();
-    penDataCost(10000);
-    streaming(5000, 25000);
-    streaming(0, 50000);
-    replay(50000);
+    const QString loadAtStart = loadAverage();
+    // Named groups run alone (for example `zqbench 1000 replay`); none: all.
+    QStringList groups = app.arguments().mid(1);
+    auto wanted = [&groups](const char *group) { return groups.isEmpty() || groups.contains(QLatin1String(group)); };
+    if (wanted("idle"))
+        idle();
+    if (wanted("200")) {
+        streaming(200, 2000);
+        streaming(200, 2000, true);
+    }
+    if (wanted("1000")) {
+        streaming(1000, 10000);
+        streaming(1000, 10000, true);
+        pictureSize();
+    }
+    if (wanted("pendata"))
+        penDataCost(10000);
+    if (wanted("5000"))
+        streaming(5000, 25000);
+    if (wanted("loss"))
+        lossRuns(2000, 4000, 20);
+    if (wanted("max"))
+        streaming(0, 50000);
+    if (wanted("replay"))
+        replay(50000);
+    addRow("machine load (1-minute average) at the start / the end", loadAtStart + " / " + loadAverage());
 
     int width = 0;
     for (const Row &row : table)

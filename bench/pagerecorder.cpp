@@ -8,11 +8,12 @@ PageRecorder::PageRecorder(const QElapsedTimer &clock, QObject *parent) : QObjec
 {
     connect(&m_socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
         const qint64 now = m_clock.nsecsElapsed();
+        const qint64 cpu = driverCpuNs ? driverCpuNs() : -1;
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
         const QString code = message.value("bizcode").toString();
         if (code == "2006")
             pictures.append({now, message.value("bool").toBool(),
-                             QByteArray::fromBase64(message.value("body").toObject().value("signbase64").toString().toLatin1())});
+                             QByteArray::fromBase64(message.value("body").toObject().value("signbase64").toString().toLatin1()), cpu});
         else if (code == "2040")
             serialRepliesNs.append(now);
     });

@@ -4,7 +4,18 @@
 #include <QFile>
 #include <QStringList>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdlib>
+
+ProcessProbe::~ProcessProbe()
+{
+    for (const Task &task : qAsConst(m_tasks))
+        if (task.fd >= 0)
+            close(task.fd);
+}
 
 double ProcessProbe::cpuSeconds() const
 {
@@ -17,6 +28,62 @@ double ProcessProbe::cpuSeconds() const
     if (fields.size() < 13)
         return 0;
     return (fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+void ProcessProbe::readTasks()
+{
+    const QByteArray dirName = QStringLiteral("/proc/%1/task").arg(m_pid).toLatin1();
+    if (DIR *dir = opendir(dirName.constData())) {
+        while (const dirent *entry = readdir(dir)) {
+            const qint64 tid = std::strtoll(entry->d_name, nullptr, 10);
+            if (tid <= 0 || m_tasks.contains(tid))
+                continue;
+            const QByteArray taskDir = dirName + '/' + entry->d_name;
+            QFile comm(QString::fromLatin1(taskDir + "/comm"));
+            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
+            m_tasks.insert(tid, Task{open((taskDir + "/schedstat").constData(), O_RDONLY), 0, name});
+        }
+        closedir(dir);
+    }
+    for (Task &task : m_tasks) {
+        char text[96];
+        const ssize_t got = task.fd >= 0 ? pread(task.fd, text, sizeof text - 1, 0) : -1;
+        if (got > 0) {
+            text[got] = '\0';
+            task.ns = std::strtoll(text, nullptr, 10); // the first field: time on a CPU
+        } else if (task.fd >= 0) {
+            close(task.fd); // the thread has ended: its last count stays
+            task.fd = -1;
+        }
+    }
+}
+
+qint64 ProcessProbe::cpuNs()
+{
+    readTasks();
+    qint64 total = 0;
+    for (const Task &task : qAsConst(m_tasks))
+        total += task.ns;
+    return total;
+}
+
+qint64 ProcessProbe::ownCpuNs()
+{
+    readTasks();
+    qint64 total = 0;
+    for (const Task &task : qAsConst(m_tasks))
+        if (!task.name.startsWith(QLatin1String("padsim-")))
+            total += task.ns;
+    return total;
+}
+
+QHash<QString, qint64> ProcessProbe::cpuNsByThread()
+{
+    readTasks();
+    QHash<QString, qint64> byName;
+    for (const Task &task : qAsConst(m_tasks))
+        byName[task.name] += task.ns;
+    return byName;
 }
 
 long ProcessProbe::statusValue(const char *key, qint64 task) const

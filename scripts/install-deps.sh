@@ -9,7 +9,7 @@ set -eu
 packages_for() {
     case "$1" in
     build) echo build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools \
-                libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev ;;
+                libqt5websockets5-dev libusb-1.0-0-dev libhidapi-dev libpng-dev zlib1g-dev ;;
     test)  echo xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick \
                 libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy \
                 fonts-wqy-microhei iproute2 util-linux dbus-daemon nodejs node-typescript \

@@ -19,6 +19,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -119,6 +120,7 @@ void Server::stop()
 
 void Server::run()
 {
+    pthread_setname_np(pthread_self(), "padsim-server");
     std::vector<Client> clients;
     for (;;) {
         std::vector<pollfd> fds{{m_wakePipe[0], POLLIN, 0}, {m_listenFd, POLLIN, 0}};

@@ -49,6 +49,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_drawJobs = new DrawJobs();
     m_drawToWeb = new DrawToWebRunnable(m_drawJobs);
     m_drawToWebThread = new QThread();
+    m_drawToWebThread->setObjectName(QStringLiteral("draw-to-web"));
     m_drawToWeb->moveToThread(m_drawToWebThread);
     m_drawToWebThread->start(QThread::InheritPriority);
 
@@ -56,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_wsHandler = new WebsocketHandler(kWebSocketPort, nullptr, listenSettings);
     connect(m_wsHandler, &WebsocketHandler::portInUse, this, &showPortInUseNotice);
     m_wsThread = new QThread();
+    m_wsThread->setObjectName(QStringLiteral("websocket"));
     m_wsHandler->moveToThread(m_wsThread);
     m_wsThread->start(QThread::InheritPriority);
 

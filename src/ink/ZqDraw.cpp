@@ -28,9 +28,31 @@ double ZqDraw::penWidthFor(int pressure)
     return std::fma(pressure * 1.5, 0.0009765625, 1.0);
 }
 
+namespace {
+// The pixels a segment of this width can reach: half the width around the
+// line, a pixel more for the anti-aliased edge and one for rounding. A width
+// the pen cannot draw sensibly may reach anywhere. Computed wide, as kz7
+// points arrive unchecked.
+QRect touchedBy(const QLine &line, double width)
+{
+    const QRect canvas(0, 0, ZqDraw::kWidth, ZqDraw::kHeight);
+    if (!(width >= 0.0 && width <= 2.0 * ZqDraw::kWidth))
+        return canvas;
+    const qint64 margin = qint64(std::ceil(width / 2)) + 2;
+    auto clampX = [](qint64 x) { return int(std::clamp<qint64>(x, -1, ZqDraw::kWidth)); };
+    auto clampY = [](qint64 y) { return int(std::clamp<qint64>(y, -1, ZqDraw::kHeight)); };
+    const QRect reach(QPoint(clampX(qint64(std::min(line.x1(), line.x2())) - margin),
+                             clampY(qint64(std::min(line.y1(), line.y2())) - margin)),
+                      QPoint(clampX(qint64(std::max(line.x1(), line.x2())) + margin),
+                             clampY(qint64(std::max(line.y1(), line.y2())) + margin)));
+    return reach.intersected(canvas);
+}
+} // namespace
+
 ZqDraw::ZqDraw() : image(kWidth, kHeight, QImage::Format_ARGB32)
 {
     image.fill(kBlank);
+    m_paletteRows.reset(image.size(), kBlank);
 }
 
 ZqDraw::~ZqDraw() = default;
@@ -120,12 +142,17 @@ bool ZqDraw::drawPathPoint(int x, int y, int pressure)
 
 void ZqDraw::drawLineTo(QPoint *from, const QPoint &to)
 {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // Beginning a painter costs several times what a segment does, so one
+    // stays on the picture between segments (it draws straight into it).
+    if (!m_painter.isActive()) {
+        m_painter.begin(&image);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        m_painter.setRenderHint(QPainter::Antialiasing);
+    }
+    m_painter.setPen(QPen(QBrush(penColor), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     const QLine line(*from, to);
-    painter.drawLines(&line, 1);
+    m_painter.drawLines(&line, 1);
+    m_paletteRows.update(image, touchedBy(line, penWidth));
     *from = to;
 }
 
@@ -194,7 +221,10 @@ void ZqDraw::clearImage()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     vPath_touch_info.clear();
+    if (m_painter.isActive())
+        m_painter.end();
     image.fill(kBlank);
+    m_paletteRows.reset(image.size(), kBlank);
     isPenDown = false;
     isPathPenDown = false;
     signArea = QRect();
@@ -331,6 +361,13 @@ QImage ZqDraw::picture() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return image.copy();
+}
+
+bool ZqDraw::copyPaletteRows(PaletteCanvas *copy) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_paletteRows.copyTo(copy);
+    return copy->exact();
 }
 
 QVector<TOUCH_INFO_F> ZqDraw::pathRecords() const

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "ink/palettecanvas.h"
 #include "signing/touchinfof.h"
 
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QPainter>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -73,6 +75,10 @@ public:
 
     // Copies of the canvas state, each taken under the lock.
     QImage picture() const;
+    // Brings `copy` up to the picture's palette rows, copying only the bands
+    // drawn on since it was last brought up; false when the picture holds
+    // values the rows cannot (then only picture() holds it exactly).
+    bool copyPaletteRows(PaletteCanvas *copy) const;
     QVector<TOUCH_INFO_F> pathRecords() const;
     QRect signRect() const;
     // True when a signer's segment was drawn since the last clear.
@@ -98,6 +104,8 @@ private:
     QPoint lastPathPoint; // the replay's: the two never join
     double penWidth = 1.0;
     QImage image;
+    QPainter m_painter; // on `image` from the first segment to the next clear
+    PaletteCanvas m_paletteRows; // the picture as palette indices, kept with every change
     const QRect drawArea{QPoint(5, 5), QPoint(315, 235)};
     QRect signArea;
     QRect inkReach;  // every pixel the ink may touch

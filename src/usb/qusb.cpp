@@ -124,6 +124,7 @@ QUsb::QUsb(QObject *parent) : QObject(parent), m_logLevel(3), m_timer(new QTimer
     // The timer ticks in its own thread; each tick reaches checkDevices()
     // queued, in the thread that built the monitor.
     m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("usb-monitor"));
     m_timer->moveToThread(m_thread);
     m_timer->setSingleShot(false);
     m_timer->setInterval(250);

@@ -9,6 +9,17 @@
 #include "web/livepicture.h"
 
 #include <QDebug>
+#include <QThread>
+
+namespace {
+// Live pictures go out at most this often, about as often as pages have
+// been taking them (and five times what a screen shows). Encoding alone
+// allows several times more, which a page, or a replay paced by this
+// worker, could not take: the pictures would pile up in the page's socket
+// until it counts as not reading. Faster requests wait as jobs (and merge
+// there beyond the jobs' limit).
+constexpr qint64 kLivePictureGapUs = 3000;
+} // namespace
 
 DrawToWebRunnable::DrawToWebRunnable(DrawJobs *jobs, QObject *parent) : QObject(parent), m_jobs(jobs)
 {
@@ -40,8 +51,13 @@ void DrawToWebRunnable::OnDrawToWeb()
     MainWindow *window = mdialog;
     switch (flag) {
     case -1:
-        // Copied under the canvas lock, encoded outside it.
-        window->sendFile(true, livepicture::encode(canvas->picture()));
+        if (m_sinceLivePicture.isValid()) {
+            const qint64 waitUs = kLivePictureGapUs - m_sinceLivePicture.nsecsElapsed() / 1000;
+            if (waitUs > 0)
+                QThread::usleep(static_cast<unsigned long>(waitUs));
+        }
+        m_sinceLivePicture.start();
+        window->sendFile(true, livePicture(canvas));
         break;
     case 2: {
         // The command set the pressure to 0, which ends the canvas's stroke.
@@ -71,6 +87,19 @@ void DrawToWebRunnable::OnDrawToWeb()
         break;
     }
     m_jobs->finish();
+}
+
+// The bands drawn on since the last picture are copied under the canvas
+// lock and compressed outside it. Should the palette rows not hold the
+// picture exactly, the whole picture is copied and encoded instead.
+QByteArray DrawToWebRunnable::livePicture(ZqDraw *canvas)
+{
+    if (canvas->copyPaletteRows(&m_paletteRows)) {
+        const QByteArray png = m_encoder.encode(m_paletteRows);
+        if (!png.isEmpty())
+            return png;
+    }
+    return livepicture::encode(canvas->picture());
 }
 
 // Only ink drawn since the signing started is a signature: a confirm with

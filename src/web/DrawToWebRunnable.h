@@ -1,8 +1,11 @@
 #pragma once
 
 #include "evidence/evidencecapture.h"
+#include "ink/palettecanvas.h"
+#include "web/livepictureencoder.h"
 #include "web/savedsignature.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <deque>
@@ -38,8 +41,14 @@ public slots:
 private:
     std::optional<EvidenceCapture> takeCapture();
     SavedSignature saveSignature(ZqDraw *canvas, const std::optional<EvidenceCapture> &capture);
+    QByteArray livePicture(ZqDraw *canvas);
 
     DrawJobs *m_jobs;
     std::mutex m_capturesMutex;
     std::deque<std::optional<EvidenceCapture>> m_captures; // guarded by m_capturesMutex
+    // The worker's copy of the canvas's palette rows and the encoder that
+    // keeps their compressed bands: both live from one picture to the next.
+    PaletteCanvas m_paletteRows;
+    LivePictureEncoder m_encoder;
+    QElapsedTimer m_sinceLivePicture; // valid once a live picture was sent
 };
