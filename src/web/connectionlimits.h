@@ -55,7 +55,9 @@ public:
 
     // The memory budget. A request counts its text (two bytes a character)
     // and a small overhead; one request of the largest size always fits.
-    static constexpr qint64 kRequestBudgetBytes = 40 * 1024 * 1024;
+    // 32 MiB holds one message of the largest size as text and leaves the
+    // driver under 128 MiB while it replays it.
+    static constexpr qint64 kRequestBudgetBytes = 32 * 1024 * 1024;
     static constexpr qint64 kReplyBudgetBytes = 16 * 1024 * 1024;
     static constexpr qint64 kMemoryBudgetBytes = kRequestBudgetBytes + kReplyBudgetBytes;
     static constexpr qint64 kRequestOverheadBytes = 64;
