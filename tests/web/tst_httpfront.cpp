@@ -8,6 +8,7 @@
 #include "web/hostpolicy.h"
 #include "web/originpolicy.h"
 #include "web/requesthead.h"
+#include "web/socketowner.h"
 
 #include <QFile>
 #include <QProcess>
@@ -475,9 +476,13 @@ private slots:
         QTRY_COMPARE(taken.count(), 1);
         QCOMPARE(taken.first().first().value<quint16>(), quint16(36325));
         // The holder is named: this test process, as the kernel and /proc see it.
+        // (Under an emulator without socket diagnostics nobody can be named.)
         const QString holder = taken.first().at(1).toString();
-        QVERIFY2(holder.startsWith(QStringLiteral("uid %1").arg(::geteuid())), qPrintable(holder));
-        QVERIFY2(holder.contains(QStringLiteral("pid %1 (").arg(QCoreApplication::applicationPid())), qPrintable(holder));
+        if (socketowner::diagnosticsAvailable()) {
+            QVERIFY2(holder.startsWith(QStringLiteral("uid %1").arg(::geteuid())), qPrintable(holder));
+            QVERIFY2(holder.contains(QStringLiteral("pid %1 (").arg(QCoreApplication::applicationPid())),
+                     qPrintable(holder));
+        }
         other.close();
         WsClient page;
         QTRY_VERIFY_WITH_TIMEOUT(tcpConnects(QHostAddress::LocalHost, 36325), HttpFront::kRetryListenMs + 3000);
