@@ -22,7 +22,7 @@ say() { echo "arm64-sysroot: $*" >&2; }
 sources=$(scripts/bookworm-sources.sh)
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zqsign-arm64-sysroot
-key=$(printf '%s\n' "$packages" "$sources" | sha256sum | cut -c1-16)
+key=$(printf '%s\n' "$packages" "$sources" relative-links | sha256sum | cut -c1-16)
 sysroot=$cache/$key
 mkdir -p "$cache"
 
@@ -43,6 +43,11 @@ if [ ! -f "$sysroot/.complete" ]; then
     mmdebstrap --quiet --arch=arm64 --variant=extract --include="$include" \
         bookworm "$partial" $sources >&2
     IFS=$old_ifs
+    # An absolute link (libz.so -> /lib/...) points out of the sysroot, and the
+    # linker then takes the static library instead: links are made relative.
+    find "$partial" -type l -lname '/*' | while IFS= read -r link; do
+        ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$partial$(readlink "$link")")" "$link"
+    done
     printf '%s\n' "$packages" "$sources" >"$partial/.complete"
     mv "$partial" "$sysroot"
 fi
