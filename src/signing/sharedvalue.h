@@ -10,6 +10,15 @@ template <typename T>
 class SharedValue
 {
 public:
+    SharedValue() = default;
+    SharedValue(const SharedValue &) = delete;
+    SharedValue &operator=(const SharedValue &) = delete;
+    // A writer thread may have ended unseen by this one: QThread::wait() on a
+    // thread that has already finished synchronises through Qt's own futex,
+    // which ThreadSanitizer cannot see. Taking the lock orders the last write
+    // before the value's end.
+    ~SharedValue() { std::lock_guard<std::mutex> lock(m_mutex); }
+
     T get() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -112,7 +112,14 @@ int DriverProcess::terminate(int timeoutMs)
         }
     }
     output();
-    return exitCode();
+    const int code = exitCode();
+    // A sanitizer's report is the only trace of why the driver failed on exit.
+    for (const char *mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer"}) {
+        const int at = m_output.indexOf(QLatin1String(mark));
+        if (code != 0 && at >= 0)
+            qWarning().noquote() << m_output.mid(at, 12000);
+    }
+    return code;
 }
 
 void DriverProcess::kill()
