@@ -59,6 +59,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_wsThread = new QThread();
     m_wsThread->setObjectName(QStringLiteral("websocket"));
     m_wsHandler->moveToThread(m_wsThread);
+    // The handler's end ends its thread: see ~MainWindow.
+    connect(m_wsHandler, &QObject::destroyed, m_wsThread, &QThread::quit, Qt::DirectConnection);
     m_wsThread->start(QThread::InheritPriority);
 
     connect(m_wsHandler, &WebsocketHandler::OnProcessMessage, this, &MainWindow::onTextMessageReceived);
@@ -102,10 +104,10 @@ MainWindow::~MainWindow()
     delete m_drawToWebThread;
     delete m_drawJobs;
     CloseSignScreen_10();
-    // Deleted in its own thread, after every message queued to it.
-    QMetaObject::invokeMethod(m_wsHandler, [handler = m_wsHandler] { delete handler; },
-                              Qt::BlockingQueuedConnection);
-    m_wsThread->quit();
+    // Deleted in its own thread, after every message queued to it. Invoked by
+    // name: a functor made here and run there would be ordered only through
+    // Qt's event queue, which ThreadSanitizer cannot see.
+    QMetaObject::invokeMethod(m_wsHandler, "deleteLater", Qt::QueuedConnection);
     m_wsThread->wait();
     delete m_wsThread;
     delete m_trayIcon;

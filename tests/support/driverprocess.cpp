@@ -92,7 +92,23 @@ bool DriverProcess::waitForOutput(const QString &text, int timeoutMs)
 
 bool DriverProcess::waitForExit(int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs);
+    if (!QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs))
+        return false;
+    printSanitizerReport();
+    return true;
+}
+
+// A sanitizer's report is the only trace of why the driver failed on exit.
+void DriverProcess::printSanitizerReport()
+{
+    if (exitCode() == 0)
+        return;
+    output();
+    for (const char *mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer"}) {
+        const int at = m_output.indexOf(QLatin1String(mark));
+        if (at >= 0)
+            qWarning().noquote() << m_output.mid(at, 12000);
+    }
 }
 
 int DriverProcess::exitCode() const
@@ -112,14 +128,7 @@ int DriverProcess::terminate(int timeoutMs)
         }
     }
     output();
-    const int code = exitCode();
-    // A sanitizer's report is the only trace of why the driver failed on exit.
-    for (const char *mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer"}) {
-        const int at = m_output.indexOf(QLatin1String(mark));
-        if (code != 0 && at >= 0)
-            qWarning().noquote() << m_output.mid(at, 12000);
-    }
-    return code;
+    return exitCode();
 }
 
 void DriverProcess::kill()

@@ -41,6 +41,8 @@ public:
     QString settingsFile() const { return homeDir() + "/.config/ZQSignDriver/ZQHIDSettings.ini"; }
 
 private:
+    void printSanitizerReport();
+
     QString m_root;
     QProcessEnvironment m_env;
     QProcess m_process;

@@ -341,11 +341,11 @@ WindowWatch::~WindowWatch()
         XCloseDisplay(m_display);
 }
 
+// A window is learnt when it is created and again when it is mapped: a
+// toolkit may name it only between the two.
 void WindowWatch::learn(unsigned long window)
 {
     Seen &known = m_windows[window];
-    if (known.pid != 0 && !known.name.isEmpty())
-        return;
     XErrorHandler previous = XSetErrorHandler(ignoreXErrors);
     Atom type = None;
     int format = 0;
@@ -357,10 +357,12 @@ void WindowWatch::learn(unsigned long window)
         known.pid = qint64(*reinterpret_cast<unsigned long *>(data));
     if (data)
         XFree(data);
-    known.name = textProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False),
-                              XInternAtom(m_display, "UTF8_STRING", False));
-    if (known.name.isEmpty())
-        known.name = textProperty(m_display, window, XA_WM_NAME, XA_STRING);
+    QString name = textProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False),
+                                XInternAtom(m_display, "UTF8_STRING", False));
+    if (name.isEmpty())
+        name = textProperty(m_display, window, XA_WM_NAME, XA_STRING);
+    if (!name.isEmpty()) // else the window is gone: what was read before stands
+        known.name = name;
     XSync(m_display, False);
     XSetErrorHandler(previous);
 }
