@@ -32,8 +32,11 @@ void PenSampleQueue::push(TOUCH_INFO sample)
     // Logged after letting go: the GUI thread drains under the same lock.
     if (dropped == 1 || (dropped > 0 && dropped % 1000 == 0))
         qWarning() << "pen samples arrive faster than they can be drawn; dropped so far:" << dropped;
+    // By name: a call object made in this thread and run in the GUI thread
+    // would be ordered only by Qt's event queue, which ThreadSanitizer
+    // cannot see.
     if (postDrain)
-        QMetaObject::invokeMethod(this, &PenSampleQueue::drain, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
 }
 
 void PenSampleQueue::flush()

@@ -39,7 +39,8 @@ public slots:
     void push(TOUCH_INFO sample);
 
 private:
-    void drain();
+    // Invoked by name from the reader: see push().
+    Q_INVOKABLE void drain();
 
     Consumer m_consumer;
     std::mutex m_mutex;

@@ -28,6 +28,7 @@ WebsocketHandler::WebsocketHandler(unsigned short port, QObject *parent, const L
     // One delivery per message, in the handler's thread (queued from any
     // other), each message a copy, in emission order.
     connect(this, &WebsocketHandler::sendMessageToWebClient, this, &WebsocketHandler::broadcast);
+    connect(this, &WebsocketHandler::deliveryRequested, this, &WebsocketHandler::deliverTo);
     m_wsServer = new QWebSocketServer(QStringLiteral("Server"), QWebSocketServer::NonSecureMode, this);
     connect(m_wsServer, &QWebSocketServer::newConnection, this, &WebsocketHandler::onNewConnection);
     // Connections arrive through the front, never through a listen() of the server itself.
@@ -165,8 +166,11 @@ void WebsocketHandler::sendMessage(const QString &message)
 
 void WebsocketHandler::sendMessageTo(quint64 page, const QString &message)
 {
-    // Like sendMessage's connections: direct in the handler's thread, else queued.
-    QMetaObject::invokeMethod(this, [this, page, message] { deliverTo(page, message); });
+    // Like sendMessage: direct in the handler's thread, else queued. A signal,
+    // not a posted functor: Qt copies its arguments, whereas a functor made
+    // here and run there is ordered only by Qt's event queue, which
+    // ThreadSanitizer cannot see.
+    emit deliveryRequested(page, message);
 }
 
 void WebsocketHandler::clearClient()

@@ -50,6 +50,8 @@ signals:
     void pageMessage(quint64 page, const QString &message);
     void pageClosed(quint64 page);
     void sendMessageToWebClient(const QString &message);
+    // Carries sendMessageTo's messages into the handler's thread.
+    void deliveryRequested(quint64 page, const QString &message);
     // Once, when another program holds the port (listening is retried);
     // `holder` names it, or is empty.
     void portInUse(quint16 port, const QString &holder);
