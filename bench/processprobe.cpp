@@ -30,18 +30,33 @@ double ProcessProbe::cpuSeconds() const
     return (fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
+namespace {
+QString taskName(const QByteArray &taskDir)
+{
+    QFile comm(QString::fromLatin1(taskDir + "/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
+}
+} // namespace
+
 void ProcessProbe::readTasks()
 {
     const QByteArray dirName = QStringLiteral("/proc/%1/task").arg(m_pid).toLatin1();
+    const QString processName = taskName(dirName + '/' + QByteArray::number(m_pid));
     if (DIR *dir = opendir(dirName.constData())) {
         while (const dirent *entry = readdir(dir)) {
             const qint64 tid = std::strtoll(entry->d_name, nullptr, 10);
-            if (tid <= 0 || m_tasks.contains(tid))
+            if (tid <= 0)
                 continue;
             const QByteArray taskDir = dirName + '/' + entry->d_name;
-            QFile comm(QString::fromLatin1(taskDir + "/comm"));
-            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
-            m_tasks.insert(tid, Task{open((taskDir + "/schedstat").constData(), O_RDONLY), 0, name});
+            auto known = m_tasks.find(tid);
+            if (known == m_tasks.end()) {
+                m_tasks.insert(tid, Task{open((taskDir + "/schedstat").constData(), O_RDONLY), 0, taskName(taskDir)});
+            } else if (tid != m_pid && known->name == processName) {
+                // A thread bears the process's name until it names itself.
+                const QString name = taskName(taskDir);
+                if (!name.isEmpty())
+                    known->name = name;
+            }
         }
         closedir(dir);
     }
