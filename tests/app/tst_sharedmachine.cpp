@@ -6,6 +6,7 @@
 // uids through setpriv and pages open sockets as other uids, so this needs
 // root; the users need no accounts.
 #include "support/driverprocess.h"
+#include "support/padsim.h"
 #include "support/rawwsclient.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 #include <poll.h>
 #include <pwd.h>
@@ -70,11 +72,14 @@ private:
 
     QString sharedTemp() const { return machine.path() + "/tmp"; }
 
+    QString userRoot(uint uid) const { return machine.path() + "/user" + QString::number(uid); }
+
     // A driver of `uid` with its own home and runtime folder, and the
-    // machine's one shared temporary folder.
-    std::unique_ptr<DriverProcess> driverOf(uint uid, bool withRuntimeDirectory)
+    // machine's one shared temporary folder; with `pad`, on that virtual pad.
+    std::unique_ptr<DriverProcess> driverOf(uint uid, bool withRuntimeDirectory, const PadSim *pad = nullptr)
     {
-        auto driver = std::make_unique<DriverProcess>(machine.path() + "/user" + QString::number(uid));
+        auto driver = std::make_unique<DriverProcess>(userRoot(uid), pad ? pad->childEnvironment()
+                                                                         : QProcessEnvironment::systemEnvironment());
         driver->skipWelcomeNotice();
         driver->runAsUser(uid);
         driver->setEnvironmentValue("TMPDIR", sharedTemp());
@@ -220,6 +225,70 @@ private slots:
         QVERIFY(again->start());
         QVERIFY(QTest::qWaitFor([&] { return servedBy(kUserA) == kUserA; }, 10000));
         QCOMPARE(again->terminate(), 0);
+        QCOMPARE(b->terminate(), 0);
+    }
+
+    // Each user's pad and signing stay with that user, whichever driver holds
+    // the port: A's page reads A's pad and B's page B's; while A signs, B's
+    // page gets none of A's pictures, and B's confirm and cancel leave A's
+    // signing as it was.
+    void eachUsersPadAndSigningStayWithThatUser()
+    {
+        PadSim padA(userRoot(kUserA) + "/pad.sock");
+        PadSim padB(userRoot(kUserB) + "/pad.sock");
+        auto a = driverOf(kUserA, true, &padA);
+        QVERIFY(a->start());
+        QVERIFY(DriverProcess::portAccepts(10000));
+        auto b = driverOf(kUserB, true, &padB);
+        QVERIFY(b->start());
+        QVERIFY2(b->waitForOutput("is already in use", 10000), qPrintable(b->output()));
+        const QString arrived = QString::fromUtf8("设备插入===");
+        QVERIFY(padA.waitReady(15000) && padA.plug("qz07 serial AAA"));
+        QVERIFY(padB.waitReady(15000) && padB.plug("qz07 serial BBB"));
+        QVERIFY(a->waitForOutput(arrived, 10000));
+        QVERIFY(b->waitForOutput(arrived, 10000));
+
+        RawWsClient pageA, pageB;
+        QVERIFY(pageA.openAsUser(kUserA));
+        QVERIFY(pageB.openAsUser(kUserB));
+        const auto count = [](RawWsClient &page, const QByteArray &part) {
+            const QList<QByteArray> messages = page.textMessages();
+            return int(std::count_if(messages.begin(), messages.end(),
+                                     [&](const QByteArray &m) { return m.contains(part); }));
+        };
+        const auto waitFor = [&](RawWsClient &page, const QByteArray &part, int n = 1) {
+            return QTest::qWaitFor([&] { return count(page, part) >= n; }, 10000);
+        };
+        pageA.sendFrame(1, R"({"bizcode":"2040"})");
+        pageB.sendFrame(1, R"({"bizcode":"2040"})");
+        QVERIFY(waitFor(pageA, R"("devicesn":"AAA")"));
+        QVERIFY(waitFor(pageB, R"("devicesn":"BBB")"));
+
+        const QByteArray drawn = R"("bool":true})";
+        const QByteArray blank = R"("bool":false})";
+        pageA.sendFrame(1, R"({"bizcode":"2023"})");
+        QVERIFY(waitFor(pageA, blank));
+        const auto playDemo = [](PadSim &pad) {
+            return pad.ok("stroke demo")
+                && QTest::qWaitFor([&] { return pad.status().contains("stroke idle"); }, 30000)
+                && pad.waitUntilAllRead();
+        };
+        QVERIFY(playDemo(padA));
+        QVERIFY(waitFor(pageA, drawn));
+        const int drawnBefore = count(pageA, drawn);
+
+        // B's requests are answered in order: the second "2040" comes after both.
+        pageB.sendFrame(1, R"({"bizcode":"2022"})");
+        pageB.sendFrame(1, R"({"bizcode":"2024"})");
+        pageB.sendFrame(1, R"({"bizcode":"2040"})");
+        QVERIFY(waitFor(pageB, R"("devicesn":"BBB")", 2));
+        QVERIFY(playDemo(padA));
+        QVERIFY(waitFor(pageA, drawn, drawnBefore + 1));
+        QCOMPARE(count(pageA, blank), 1);
+        QCOMPARE(count(pageA, R"("devicesn":"BBB")"), 0);
+        QCOMPARE(count(pageB, drawn), 0);
+        QCOMPARE(count(pageB, R"("devicesn":"AAA")"), 0);
+        QCOMPARE(a->terminate(), 0);
         QCOMPARE(b->terminate(), 0);
     }
 

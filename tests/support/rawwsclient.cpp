@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <utility>
+
 #include <netinet/in.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
@@ -106,4 +108,36 @@ bool RawWsClient::waitForDisconnect(int timeoutMs)
             return socket.state() == QAbstractSocket::UnconnectedState;
         },
         timeoutMs);
+}
+
+QList<QByteArray> RawWsClient::textMessages()
+{
+    m_received += socket.readAll();
+    for (;;) {
+        if (m_received.size() < 2)
+            break;
+        // A server's frames are unmasked.
+        quint64 length = uchar(m_received[1]) & 0x7F;
+        int header = 2;
+        if (length == 126 || length == 127) {
+            const int bytes = length == 126 ? 2 : 8;
+            if (m_received.size() < 2 + bytes)
+                break;
+            length = 0;
+            for (int i = 0; i < bytes; ++i)
+                length = length << 8 | uchar(m_received[2 + i]);
+            header += bytes;
+        }
+        if (quint64(m_received.size()) < header + length)
+            break;
+        const int opcode = uchar(m_received[0]) & 0x0F;
+        const bool last = uchar(m_received[0]) & 0x80;
+        if (opcode == 0x1 || opcode == 0x0) {
+            m_partial += m_received.mid(header, int(length));
+            if (last)
+                m_messages.append(std::exchange(m_partial, QByteArray()));
+        }
+        m_received.remove(0, header + int(length));
+    }
+    return m_messages;
 }

@@ -4,6 +4,7 @@
 // client library refuses to send: invalid UTF-8, reserved opcodes, bad masks.
 
 #include <QByteArray>
+#include <QList>
 #include <QTcpSocket>
 
 class RawWsClient
@@ -19,6 +20,9 @@ public:
     // The status code of the server's close frame, or -1 when none came.
     int waitForCloseCode(int timeoutMs = 5000);
     bool waitForDisconnect(int timeoutMs = 5000);
+    // Every whole text message the server sent so far, continuation frames
+    // joined. Reads what the socket holds; call it while waiting.
+    QList<QByteArray> textMessages();
 
     // What came back and is not yet taken: after a refused handshake, the reply.
     QByteArray received() const { return m_received; }
@@ -29,4 +33,6 @@ private:
     bool handshake(int timeoutMs);
 
     QByteArray m_received;
+    QList<QByteArray> m_messages;
+    QByteArray m_partial;
 };
