@@ -2,9 +2,14 @@
 
 namespace {
 // The name or address of "name[:port]" or "[v6]:port", lower case, without
-// a final dot; empty when the text is not of that form.
+// a final dot; empty when the text is not of that form. Only visible ASCII
+// is a host: Qt's address parser would skip other white space, such as a
+// Latin-1 no-break space, and take what follows for an address.
 QByteArray hostPart(const QByteArray &host)
 {
+    for (char c : host)
+        if (uchar(c) <= 0x20 || uchar(c) >= 0x7f)
+            return QByteArray();
     QByteArray name = host;
     QByteArray port;
     if (name.startsWith('[')) {

@@ -192,6 +192,8 @@ private slots:
         QTest::newRow("unclosed bracket") << QByteArray("[::1") << false;
         QTest::newRow("userinfo") << QByteArray("127.0.0.1@attacker.example") << false;
         QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("no-break space before") << QByteArray("\xa0" "127.0.0.1") << false;
+        QTest::newRow("space inside") << QByteArray("127.0.0.1 :1") << false;
     }
 
     void hostsNameThisMachine()
