@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -63,9 +64,15 @@ bool walkKeys(const QByteArray &text, OnOpen onOpen, OnClose onClose, OnKey onKe
 }
 
 // The key a string literal spells, decoded by Qt itself unless it is plain
-// ASCII; false when Qt cannot decode it (then it refuses any text holding it).
+// ASCII; false when Qt cannot decode it (then it refuses any text holding it)
+// or when it holds a raw NUL.
 bool decodeKey(const char *literal, int size, QString *key)
 {
+    // Qt's reader compares keys holding a raw NUL unlike the strings it
+    // decodes for them, so their repeats cannot be found; no JSON text holds
+    // one unescaped.
+    if (std::memchr(literal, '\0', size_t(size)))
+        return false;
     bool plain = true;
     for (int i = 1; i + 1 < size && plain; ++i) {
         const uchar c = uchar(literal[i]);
@@ -124,7 +131,7 @@ bool jsonRepeatsKeys(const QByteArray &text)
         text, [&keys](bool) { keys.emplace_back(); }, [&keys] { keys.pop_back(); },
         [&](int begin, int end, bool escaped) {
             const QByteArray key = text.mid(begin, end - begin);
-            if (escaped || keys.back().contains(key))
+            if (escaped || key.contains('\0') || keys.back().contains(key))
                 return false;
             keys.back().insert(key);
             return true;

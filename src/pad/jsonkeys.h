@@ -9,8 +9,8 @@
 // does up to its first error; the text need not be valid JSON.
 
 // True when any object in `text` names a key twice, or names one with a
-// backslash escape (which could spell a repeat), or nests deeper than Qt
-// reads.
+// backslash escape (which could spell a repeat) or a raw NUL, or nests
+// deeper than Qt reads.
 bool jsonRepeatsKeys(const QByteArray &text);
 
 // `text` with no key repeated, read by Qt as Qt reads `text` itself: in each
@@ -19,5 +19,5 @@ bool jsonRepeatsKeys(const QByteArray &text);
 // no earlier value is dropped (and leaked) by the reader. `text` itself when
 // no key repeats. An empty result and a reason in `*refusal` when Qt would
 // refuse the text anyway: a key it cannot decode, or nesting deeper than it
-// reads.
+// reads; and for a key holding a raw NUL, whose repeats Qt finds otherwise.
 QByteArray jsonWithUniqueKeys(const QByteArray &text, QString *refusal);

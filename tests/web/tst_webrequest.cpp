@@ -89,6 +89,8 @@ private slots:
                                                         << "2040" << "";
         QTest::newRow("bad escape in a repeated key") << R"({"a\u00zz":1,"a\u00zz":2,"bizcode":"2040"})" << false << ""
                                                       << "";
+        QTest::newRow("raw NUL in keys") << QString::fromUtf8("{\"\0a\":{\"x\":[1]},\"\0b\":{\"y\":[1]},\"bizcode\":\"2040\"}", 48)
+                                         << false << "" << "";
         QTest::newRow("1024 levels") << nested(1023) << true << "2040" << "";
         QTest::newRow("1025 levels") << nested(1024) << false << "" << "";
     }
