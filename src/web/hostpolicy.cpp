@@ -45,7 +45,12 @@ bool hostAllowed(const QByteArray &host, const QList<QHostAddress> &listening, c
     // answer them with loopback), so no other site can take them over.
     if (name == "localhost" || name.endsWith(".localhost"))
         return true;
-    const QHostAddress address(QString::fromLatin1(name));
+    // Only what starts as an address is read as one: Qt's parser also takes
+    // forms such as "+127.0.0.1" that no browser sends.
+    const bool bracketed = host.trimmed().startsWith('[');
+    const QHostAddress address = bracketed || (name.at(0) >= '0' && name.at(0) <= '9')
+                                     ? QHostAddress(QString::fromLatin1(name))
+                                     : QHostAddress();
     if (!address.isNull())
         return address.isLoopback() || listening.contains(address);
     for (const QString &allowed : allowedNames)

@@ -194,6 +194,7 @@ private slots:
         QTest::newRow("empty") << QByteArray() << false;
         QTest::newRow("no-break space before") << QByteArray("\xa0" "127.0.0.1") << false;
         QTest::newRow("space inside") << QByteArray("127.0.0.1 :1") << false;
+        QTest::newRow("signed address") << QByteArray("+127.0.0.1:36325") << false;
     }
 
     void hostsNameThisMachine()
